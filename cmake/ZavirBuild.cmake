@@ -1,0 +1,68 @@
+# Compiler and linker settings of the three builds, and the helpers that
+# declare a program and a host test.
+
+if(ZAVIR_HOST)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+  set(ZAVIR_SANITIZE "-fsanitize=address,undefined;-fno-sanitize-recover=undefined;-fno-omit-frame-pointer")
+  add_compile_options(-Wall -Wextra -g ${ZAVIR_SANITIZE})
+  add_link_options(${ZAVIR_SANITIZE})
+else()
+  # Small, self-contained programs: no exceptions, no RTTI, the compiler's
+  # runtime linked in, only Windows' own DLLs imported.
+  add_compile_options(-Wall -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+                      -ffunction-sections -fdata-sections)
+  add_link_options(-static -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    # Windows 95/98/ME: Windows 4.0 headers and PE header, no ASLR or NX.
+    set(ZAVIR_WIN9X ON)
+    add_compile_definitions(WINVER=0x0400 _WIN32_WINNT=0x0400 _WIN32_WINDOWS=0x0410
+                            _WIN32_IE=0x0400)
+    add_link_options(-Wl,--disable-dynamicbase -Wl,--disable-nxcompat
+                     -Wl,--major-os-version,4 -Wl,--minor-os-version,0
+                     -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0)
+  else()
+    set(ZAVIR_WIN9X OFF)
+    add_compile_definitions(WINVER=0x0501 _WIN32_WINNT=0x0501 _WIN32_IE=0x0500)
+  endif()
+  find_package(Python3 COMPONENTS Interpreter REQUIRED)
+endif()
+
+# zavir_program(<target> <EXE name> SOURCES ... [RC file] [LIBS ...])
+# Windows builds: the GUI executable <EXE name>.EXE.  Host build: a static
+# library of the same sources, for the tests to drive.
+function(zavir_program target exe)
+  cmake_parse_arguments(P "" "RC" "SOURCES;LIBS" ${ARGN})
+  if(ZAVIR_HOST)
+    add_library(${target} STATIC ${P_SOURCES})
+    target_link_libraries(${target} PUBLIC zavir_common ${P_LIBS})
+    target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  else()
+    add_executable(${target} WIN32 ${P_SOURCES} ${P_RC})
+    target_link_libraries(${target} PRIVATE zavir_common ${P_LIBS})
+    target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+    set_target_properties(${target} PROPERTIES OUTPUT_NAME ${exe} SUFFIX ".EXE"
+                          RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+    zavir_check_imports(${target})
+  endif()
+endfunction()
+
+# Every Windows 9x executable is checked against the allow-list of
+# functions that Windows 98 SE really provides.
+function(zavir_check_imports target)
+  if(ZAVIR_WIN9X)
+    add_test(NAME win98_imports_${target}
+             COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/check_imports.py
+                     --objdump ${CMAKE_OBJDUMP} $<TARGET_FILE:${target}>)
+  endif()
+endfunction()
+
+# zavir_host_test(<name> SOURCES ... LIBS ...): a GoogleTest program whose
+# cases ctest runs one by one.
+function(zavir_host_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE ZAVIR_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS host)
+endfunction()

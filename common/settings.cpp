@@ -1,0 +1,150 @@
+#include "settings.h"
+
+const char kSettingsKey[] = "software\\corvale\\zavir";
+const char kSettingsParentKey[] = "software\\corvale";
+
+namespace {
+
+struct SettingInfo {
+    const char* name;
+    LONG defaultValue;
+};
+
+const SettingInfo kSettingTable[kSettingCount] = {
+    {"LeftUpX", 0},     {"LeftUpY", 0},   {"RightUpX", 1024}, {"RightUpY", 0},
+    {"RightDnX", 1024}, {"RightDnY", 1024}, {"LeftDnX", 0},   {"LeftDnY", 1024},
+    {"ComPort", 1},     {"ComBase", 1016}, {"ComIrq", 4},     {"ComBaud", 9600},
+    {"Mode", 1},        {"RightButton", 0}, {"BB_Len", 2},    {"BB_st", 2},
+    {"BB_Lst", 1},      {"Beep", 0},       {"First", 0},
+};
+
+const SettingMask kBufferConstants =
+    SETTING_BIT(kBB_Len) | SETTING_BIT(kBB_st) | SETTING_BIT(kBB_Lst);
+
+BOOL InMask(SettingMask mask, int index) { return (mask & SETTING_BIT(index)) != 0; }
+
+// Reads one value with a 4-byte limit; any 4-byte value is taken as a
+// little-endian number whatever its type.  Anything else gives the default.
+void QuerySetting(HKEY key, TouchSettings* s, int index) {
+    BYTE data[4] = {0, 0, 0, 0};
+    DWORD size = sizeof data;
+    DWORD type = 0;
+    LONG result = RegQueryValueExA(key, kSettingTable[index].name, NULL, &type, data, &size);
+    LONG* field = SettingField(s, index);
+    if (result == ERROR_SUCCESS && size == sizeof data) {
+        *field = (LONG)((DWORD)data[0] | ((DWORD)data[1] << 8) | ((DWORD)data[2] << 16) |
+                        ((DWORD)data[3] << 24));
+    } else {
+        *field = kSettingTable[index].defaultValue;
+    }
+}
+
+void QuerySettings(HKEY key, TouchSettings* s, SettingMask mask) {
+    for (int i = 0; i < kSettingCount; ++i)
+        if (InMask(mask, i)) QuerySetting(key, s, i);
+}
+
+void WriteSettings(HKEY key, const TouchSettings* s, SettingMask mask) {
+    for (int i = 0; i < kSettingCount; ++i) {
+        if (!InMask(mask, i)) continue;
+        DWORD value = (DWORD)*SettingField(const_cast<TouchSettings*>(s), i);
+        BYTE data[4] = {(BYTE)value, (BYTE)(value >> 8), (BYTE)(value >> 16), (BYTE)(value >> 24)};
+        RegSetValueExA(key, kSettingTable[i].name, 0, REG_DWORD, data, sizeof data);
+    }
+}
+
+BOOL KeyHasSubkeys(HKEY root, const char* path) {
+    HKEY key;
+    if (RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return FALSE;
+    char name[MAX_PATH];
+    DWORD length = sizeof name;
+    BOOL any = RegEnumKeyExA(key, 0, name, &length, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return any;
+}
+
+}  // namespace
+
+const SettingMask kCornerValues =
+    SETTING_BIT(kLeftUpX) | SETTING_BIT(kLeftUpY) | SETTING_BIT(kRightUpX) |
+    SETTING_BIT(kRightUpY) | SETTING_BIT(kRightDnX) | SETTING_BIT(kRightDnY) |
+    SETTING_BIT(kLeftDnX) | SETTING_BIT(kLeftDnY);
+const SettingMask kAllValues = SETTING_BIT(kSettingCount) - 1;
+const SettingMask kTouchValues = kCornerValues | SETTING_BIT(kComPort) | SETTING_BIT(kComBaud) |
+                                 SETTING_BIT(kMode) | SETTING_BIT(kRightButton) |
+                                 SETTING_BIT(kBeep);
+const SettingMask kTrueposValues = kCornerValues | SETTING_BIT(kComPort) |
+                                   SETTING_BIT(kComBase) | SETTING_BIT(kComIrq) |
+                                   SETTING_BIT(kMode) | SETTING_BIT(kRightButton);
+const SettingMask kSetupReadValues = kAllValues & ~kBufferConstants;
+
+const char* SettingName(int index) {
+    return index >= 0 && index < kSettingCount ? kSettingTable[index].name : "";
+}
+
+LONG SettingDefault(int index) {
+    return index >= 0 && index < kSettingCount ? kSettingTable[index].defaultValue : 0;
+}
+
+LONG* SettingField(TouchSettings* s, int index) {
+    // The record is nineteen LONGs in table order, so a field is reached by
+    // its index.
+    return &s->LeftUpX + index;
+}
+
+void ApplySettingDefaults(TouchSettings* s, SettingMask mask) {
+    for (int i = 0; i < kSettingCount; ++i)
+        if (InMask(mask, i)) *SettingField(s, i) = kSettingTable[i].defaultValue;
+}
+
+BOOL LoadSettingValues(TouchSettings* s, SettingMask mask) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return FALSE;
+    QuerySettings(key, s, mask);
+    RegCloseKey(key);
+    return TRUE;
+}
+
+void SaveSettingValues(const TouchSettings* s, SettingMask mask) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    WriteSettings(key, s, mask);
+    RegCloseKey(key);
+}
+
+void CreateOrLoadSettings(TouchSettings* s, BOOL* created) {
+    HKEY key;
+    DWORD disposition = 0;
+    *created = FALSE;
+    LONG result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, NULL,
+                                  REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, &key,
+                                  &disposition);
+    if (result != ERROR_SUCCESS) {
+        ApplySettingDefaults(s, kAllValues);
+        return;
+    }
+    if (disposition == REG_CREATED_NEW_KEY) {
+        *created = TRUE;
+        ApplySettingDefaults(s, kAllValues);
+        WriteSettings(key, s, kAllValues);
+    } else {
+        QuerySettings(key, s, kSetupReadValues);
+        ApplySettingDefaults(s, kBufferConstants);
+    }
+    RegCloseKey(key);
+}
+
+void RemoveSettings(void) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    for (int i = 0; i < kSettingCount; ++i) RegDeleteValueA(key, kSettingTable[i].name);
+    RegCloseKey(key);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingsKey);
+    // Windows 9x deletes a key together with its subkeys, so the shared
+    // parent goes only when nothing else of the maker's lives under it.
+    if (!KeyHasSubkeys(HKEY_LOCAL_MACHINE, kSettingsParentKey))
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingsParentKey);
+}

@@ -1,0 +1,130 @@
+#include "zavir.h"
+
+#include "zavir_wire.h"
+
+namespace {
+
+#if defined(_WIN32) && !defined(_WIN64)
+// Only a 32-bit process can be served by the Windows 9x driver, whose
+// raw-position answer is two addresses.
+const BOOL kDeviceAnswersAddresses = TRUE;
+#else
+const BOOL kDeviceAnswersAddresses = FALSE;
+#endif
+
+HANDLE OpenDevice() {
+    return CreateFileA(ZAVIR_DEVICE_NAME, 0, 0, NULL, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, NULL);
+}
+
+HANDLE OpenStandIn() {
+    return CreateFileA(ZAVIR_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0,
+                       NULL);
+}
+
+BOOL WriteAll(HANDLE h, const void* data, DWORD size) {
+    DWORD written = 0;
+    return WriteFile(h, data, size, &written, NULL) && written == size;
+}
+
+BOOL ReadAll(HANDLE h, void* data, DWORD size) {
+    BYTE* p = (BYTE*)data;
+    while (size > 0) {
+        DWORD got = 0;
+        if (!ReadFile(h, p, size, &got, NULL) || got == 0) return FALSE;
+        p += got;
+        size -= got;
+    }
+    return TRUE;
+}
+
+BOOL StandInRequest(HANDLE pipe, DWORD code, const DWORD* in, DWORD inSize, DWORD* out,
+                    DWORD outSize) {
+    ZavirWireRequest request;
+    ZeroMemory(&request, sizeof request);
+    request.code = code;
+    request.inSize = inSize;
+    request.outSize = outSize;
+    if (in) CopyMemory(request.in, in, inSize);
+    ZavirWireAnswer answer;
+    if (!WriteAll(pipe, &request, sizeof request) || !ReadAll(pipe, &answer, sizeof answer))
+        return FALSE;
+    if (out) CopyMemory(out, answer.out, outSize);
+    return answer.ok != 0;
+}
+
+void SendWords(const ZavirDriver* driver, DWORD code, DWORD word0, DWORD word1) {
+    DWORD in[3] = {word0, word1, 0};
+    DWORD out[3] = {0, 0, 0};
+    ZavirRequest(driver, code, in, sizeof in, out, sizeof out);
+}
+
+}  // namespace
+
+BOOL OpenZavirDriver(ZavirDriver* driver) {
+    driver->viaStandIn = FALSE;
+    driver->handle = OpenDevice();
+    if (driver->handle != INVALID_HANDLE_VALUE) return TRUE;
+    driver->handle = OpenStandIn();
+    driver->viaStandIn = driver->handle != INVALID_HANDLE_VALUE;
+    return driver->viaStandIn;
+}
+
+void CloseZavirDriver(ZavirDriver* driver) {
+    if (IsZavirDriverOpen(driver)) CloseHandle(driver->handle);
+    driver->handle = INVALID_HANDLE_VALUE;
+    driver->viaStandIn = FALSE;
+}
+
+BOOL IsZavirDriverOpen(const ZavirDriver* driver) {
+    return driver->handle != INVALID_HANDLE_VALUE && driver->handle != NULL;
+}
+
+BOOL ZavirRequest(const ZavirDriver* driver, DWORD code, const DWORD* in, DWORD inSize,
+                  DWORD* out, DWORD outSize) {
+    if (!IsZavirDriverOpen(driver)) return FALSE;
+    if (inSize > ZAVIR_MAX_WORDS * sizeof(DWORD) || outSize > ZAVIR_MAX_WORDS * sizeof(DWORD))
+        return FALSE;
+    if (driver->viaStandIn) return StandInRequest(driver->handle, code, in, inSize, out, outSize);
+    DWORD returned = 0;
+    return DeviceIoControl(driver->handle, code, (LPVOID)in, inSize, out, outSize, &returned,
+                           NULL);
+}
+
+void SendHandOver(const ZavirDriver* driver) { SendWords(driver, kHandOverRequest, 0, 0); }
+
+void SendPacket(const ZavirDriver* driver, const PacketRecord* packet) {
+    DWORD out[4] = {0, 0, 0, 0};
+    ZavirRequest(driver, kPacketRequest, packet->word, sizeof packet->word, out, sizeof out);
+}
+
+void SendCorners(const ZavirDriver* driver, const CornerSet* c) {
+    SendWords(driver, kLeftUpCornerRequest, (DWORD)c->LeftUpX, (DWORD)c->LeftUpY);
+    SendWords(driver, kRightUpCornerRequest, (DWORD)c->RightUpX, (DWORD)c->RightUpY);
+    SendWords(driver, kLeftDnCornerRequest, (DWORD)c->LeftDnX, (DWORD)c->LeftDnY);
+    SendWords(driver, kRightDnCornerRequest, (DWORD)c->RightDnX, (DWORD)c->RightDnY);
+}
+
+void SetCalibrationMode(const ZavirDriver* driver, DWORD collecting, DWORD newCorners) {
+    SendWords(driver, kCalibrationModeRequest, collecting, newCorners);
+}
+
+BOOL RawPositionFromAnswer(const DWORD answer[3], BOOL answerHoldsAddresses, LONG* x, LONG* y) {
+    if (!answerHoldsAddresses) {
+        *x = (LONG)answer[0];
+        *y = (LONG)answer[1];
+        return TRUE;
+    }
+    if (answer[0] == 0 || answer[1] == 0) return FALSE;
+    *x = *(const LONG*)(ULONG_PTR)answer[0];
+    *y = *(const LONG*)(ULONG_PTR)answer[1];
+    return TRUE;
+}
+
+BOOL ReadRawPosition(const ZavirDriver* driver, LONG* x, LONG* y) {
+    DWORD in[3] = {0, 0, 0};
+    DWORD answer[3] = {0, 0, 0};
+    if (!ZavirRequest(driver, kReadRawPositionRequest, in, sizeof in, answer, sizeof answer))
+        return FALSE;
+    BOOL addresses = kDeviceAnswersAddresses && !driver->viaStandIn;
+    return RawPositionFromAnswer(answer, addresses, x, y);
+}

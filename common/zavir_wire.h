@@ -1,0 +1,47 @@
+// Formats shared by the driver stand-in, its clients and the controller
+// simulator: the frames on the stand-in's pipe and the meaning of a touch
+// packet's four data bytes.
+#ifndef ZAVIR_COMMON_ZAVIR_WIRE_H
+#define ZAVIR_COMMON_ZAVIR_WIRE_H
+
+#include <windows.h>
+
+#define ZAVIR_PIPE_NAME "\\\\.\\pipe\\ZAVIREMU"
+
+// Words of a request or answer; no request carries more than four.
+#define ZAVIR_MAX_WORDS 4
+
+// Client to stand-in, 28 bytes, little-endian words.
+struct ZavirWireRequest {
+    DWORD code;
+    DWORD inSize;   // bytes of input the caller passed
+    DWORD outSize;  // bytes of answer the caller can take
+    DWORD in[ZAVIR_MAX_WORDS];
+};
+
+// Stand-in to client, 24 bytes.  ok is 0 for a failed request.  A 0x222007
+// answer holds the raw X and Y themselves in out[0] and out[1].
+struct ZavirWireAnswer {
+    DWORD ok;
+    DWORD bytesReturned;
+    DWORD out[ZAVIR_MAX_WORDS];
+};
+
+// Touch packets carry 7-bit data bytes, so none of them can be a lead byte
+// (0xFF) or the release marker (0xFE):
+//   raw X = byte1 * 128 + byte2,  raw Y = byte3 * 128 + byte4  (0 to 16383).
+#define ZAVIR_RAW_MAX 16383
+
+inline BOOL DecodeTouchPacket(const DWORD word[4], LONG* x, LONG* y) {
+    for (int i = 0; i < 4; ++i)
+        if (word[i] > 0x7F) return FALSE;
+    *x = (LONG)(word[0] * 128 + word[1]);
+    *y = (LONG)(word[2] * 128 + word[3]);
+    return TRUE;
+}
+
+inline BOOL IsReleasePacket(const DWORD word[4]) {
+    return word[0] == 0xFE && word[1] == 0xFE;
+}
+
+#endif

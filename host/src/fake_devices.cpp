@@ -1,0 +1,363 @@
+// Serial ports, the kernel driver device and the driver stand-in's pipe.
+// Serial reads follow the time-out rules the touch service sets: a read
+// returns what is queued up to the count asked for, and a silence on the
+// line (a gap) ends it early; an empty timed-out read succeeds with 0 bytes.
+#include <deque>
+#include <map>
+#include <set>
+
+#include "../../common/zavir_wire.h"
+#include "fake_state.h"
+
+using fake::internal::Format;
+using fake::internal::Lower;
+using fake::internal::Quote;
+using fake::internal::Record;
+
+namespace fake {
+namespace {
+
+struct SerialItem {
+    enum Kind { kByte, kGap, kError } kind;
+    uint8_t byte;
+};
+
+struct Port {
+    SerialPortState state;
+    std::deque<SerialItem> queue;
+    bool failGet = false, failSet = false;
+};
+
+enum HandleKind { kSerial, kDevice, kPipe };
+struct OpenHandle {
+    HandleKind kind;
+    int port;
+    std::vector<uint8_t> pipeIn;   // request bytes not yet a whole frame
+    std::deque<uint8_t> pipeOut;   // answer bytes not yet read
+};
+
+std::map<int, Port> g_ports;
+std::map<HANDLE, OpenHandle> g_handles;
+uintptr_t g_nextHandle = 0x2000;
+std::vector<SerialRead> g_reads;
+std::vector<DeviceRequest> g_requests;
+bool g_driverPresent = false, g_standInPresent = false;
+DeviceHandler g_handler;
+LONG g_rawX = 0, g_rawY = 0;
+std::set<DWORD> g_failingCodes;
+
+BOOL Fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+DCB DefaultDcb(DWORD baud) {
+    // Deliberately not 8N1, with every other field set, so that a program
+    // that forgets a field or clears one shows up.
+    DCB dcb;
+    memset(&dcb, 0, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    dcb.BaudRate = baud;
+    dcb.fBinary = 1;
+    dcb.fDtrControl = 1;
+    dcb.fRtsControl = 1;
+    dcb.fTXContinueOnXoff = 1;
+    dcb.XonLim = 2048;
+    dcb.XoffLim = 512;
+    dcb.ByteSize = 7;
+    dcb.Parity = EVENPARITY;
+    dcb.StopBits = TWOSTOPBITS;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    dcb.EofChar = 0x1A;
+    return dcb;
+}
+
+int ComNumber(const char* name) {
+    std::string n = Lower(name ? name : "");
+    const std::string prefix = "\\\\.\\com";
+    if (n.compare(0, prefix.size(), prefix) != 0) return 0;
+    std::string digits = n.substr(prefix.size());
+    if (digits.empty() || digits.size() > 3) return 0;
+    int number = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return 0;
+        number = number * 10 + (c - '0');
+    }
+    return number;
+}
+
+HANDLE NewHandle(HandleKind kind, int port) {
+    HANDLE h = (HANDLE)(g_nextHandle++);
+    g_handles[h] = {kind, port, {}, {}};
+    return h;
+}
+
+BOOL DefaultHandler(DWORD code, const uint8_t*, DWORD, uint8_t* out, DWORD outSize,
+                    DWORD* returned) {
+    if (outSize) memset(out, 0, outSize);
+    if (code == 0x222007 && outSize >= 8) {
+        memcpy(out, &g_rawX, 4);
+        memcpy(out + 4, &g_rawY, 4);
+    }
+    *returned = outSize;
+    return TRUE;
+}
+
+BOOL Serve(HANDLE h, DWORD code, const uint8_t* in, DWORD inSize, uint8_t* out, DWORD outSize,
+           DWORD* returned, bool viaPipe) {
+    DeviceRequest request;
+    request.handle = h;
+    request.code = code;
+    request.in.assign(in, in + (in ? inSize : 0));
+    request.inSize = inSize;
+    request.outSize = outSize;
+    request.viaPipe = viaPipe;
+    g_requests.push_back(request);
+    *returned = 0;
+    if (g_failingCodes.count(0) || g_failingCodes.count(code)) return Fail(ERROR_GEN_FAILURE);
+    return g_handler ? g_handler(code, in, inSize, out, outSize, returned)
+                     : DefaultHandler(code, in, inSize, out, outSize, returned);
+}
+
+void ServePipeFrames(HANDLE h, OpenHandle& handle) {
+    while (handle.pipeIn.size() >= sizeof(ZavirWireRequest)) {
+        ZavirWireRequest request;
+        memcpy(&request, handle.pipeIn.data(), sizeof request);
+        handle.pipeIn.erase(handle.pipeIn.begin(), handle.pipeIn.begin() + sizeof request);
+        ZavirWireAnswer answer;
+        memset(&answer, 0, sizeof answer);
+        DWORD inSize = request.inSize > sizeof request.in ? sizeof request.in : request.inSize;
+        DWORD outSize = request.outSize > sizeof answer.out ? sizeof answer.out : request.outSize;
+        answer.ok = Serve(h, request.code, (const uint8_t*)request.in, inSize,
+                          (uint8_t*)answer.out, outSize, &answer.bytesReturned, true);
+        const uint8_t* bytes = (const uint8_t*)&answer;
+        handle.pipeOut.insert(handle.pipeOut.end(), bytes, bytes + sizeof answer);
+    }
+}
+
+BOOL ReadSerial(int number, uint8_t* buffer, DWORD toRead, DWORD* read) {
+    Port& port = g_ports[number];
+    DWORD got = 0;
+    if (!port.queue.empty() && port.queue.front().kind == SerialItem::kError) {
+        port.queue.pop_front();
+        g_reads.push_back({number, toRead, 0, false});
+        return Fail(ERROR_GEN_FAILURE);
+    }
+    while (got < toRead && !port.queue.empty() && port.queue.front().kind == SerialItem::kByte) {
+        buffer[got++] = port.queue.front().byte;
+        port.queue.pop_front();
+    }
+    // The read waited out the silence, so it is over when the read returns.
+    if (got < toRead && !port.queue.empty() && port.queue.front().kind == SerialItem::kGap)
+        port.queue.pop_front();
+    *read = got;
+    g_reads.push_back({number, toRead, got, true});
+    return TRUE;
+}
+
+}  // namespace
+
+std::vector<DWORD> DeviceRequest::InWords() const {
+    std::vector<DWORD> words(in.size() / 4);
+    if (!words.empty()) memcpy(words.data(), in.data(), words.size() * 4);
+    return words;
+}
+
+namespace internal {
+void ResetDevices() {
+    g_ports.clear();
+    g_handles.clear();
+    g_reads.clear();
+    g_requests.clear();
+    g_driverPresent = g_standInPresent = false;
+    g_handler = nullptr;
+    g_rawX = g_rawY = 0;
+    g_failingCodes.clear();
+}
+}  // namespace internal
+
+void AddComPort(int n, DWORD baud) {
+    Port& port = g_ports[n];
+    port.state = SerialPortState();
+    port.state.dcb = DefaultDcb(baud);
+    port.state.timeouts = {11, 22, 33, 44, 55};
+}
+void FeedSerial(int n, const std::vector<uint8_t>& bytes) {
+    for (uint8_t b : bytes) g_ports[n].queue.push_back({SerialItem::kByte, b});
+}
+void SerialGap(int n) { g_ports[n].queue.push_back({SerialItem::kGap, 0}); }
+void SerialReadError(int n) { g_ports[n].queue.push_back({SerialItem::kError, 0}); }
+void FailGetCommState(int n) { g_ports[n].failGet = true; }
+void FailSetCommState(int n) { g_ports[n].failSet = true; }
+SerialPortState SerialPort(int n) {
+    auto it = g_ports.find(n);
+    if (it == g_ports.end()) return SerialPortState();
+    SerialPortState s = it->second.state;
+    s.pending = it->second.queue.size();
+    return s;
+}
+const std::vector<SerialRead>& SerialReads() { return g_reads; }
+
+void SetDriverPresent(bool present) { g_driverPresent = present; }
+void SetStandInPresent(bool present) { g_standInPresent = present; }
+const std::vector<DeviceRequest>& DeviceRequests() { return g_requests; }
+void SetDeviceHandler(DeviceHandler handler) { g_handler = std::move(handler); }
+void SetRawPosition(LONG x, LONG y) {
+    g_rawX = x;
+    g_rawY = y;
+}
+void FailRequests(DWORD code) { g_failingCodes.insert(code); }
+int OpenDriverHandles() {
+    int n = 0;
+    for (const auto& h : g_handles)
+        if (h.second.kind != kSerial) ++n;
+    return n;
+}
+
+}  // namespace fake
+
+using namespace fake;
+
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                          DWORD disposition, DWORD flags, HANDLE templateFile) {
+    Record("CreateFileA",
+           Format("%s, access=0x%x, share=%u, sa=%s, disposition=%u, flags=0x%x, template=%s",
+                  Quote(name).c_str(), access, share, sa ? "set" : "NULL", disposition, flags,
+                  templateFile ? "set" : "NULL"));
+    std::string n = Lower(name ? name : "");
+    if (int port = ComNumber(name)) {
+        auto it = g_ports.find(port);
+        if (it == g_ports.end()) return SetLastError(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
+        if (it->second.state.open) return SetLastError(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
+        it->second.state.open = true;
+        it->second.state.opens++;
+        return NewHandle(kSerial, port);
+    }
+    if (n == Lower("\\\\.\\ZAVIR.VXD")) {
+        if (!g_driverPresent) return SetLastError(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
+        return NewHandle(kDevice, 0);
+    }
+    if (n == Lower(ZAVIR_PIPE_NAME)) {
+        if (!g_standInPresent) return SetLastError(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
+        return NewHandle(kPipe, 0);
+    }
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE h) {
+    Record("CloseHandle", Format("%p", h));
+    auto it = g_handles.find(h);
+    if (it == g_handles.end()) return Fail(ERROR_INVALID_HANDLE);
+    if (it->second.kind == kSerial) g_ports[it->second.port].state.open = false;
+    g_handles.erase(it);
+    return TRUE;
+}
+
+BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED ov) {
+    (void)ov;
+    auto it = g_handles.find(h);
+    if (it == g_handles.end()) {
+        Record("ReadFile", Format("%p, %u", h, toRead));
+        if (read) *read = 0;
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (it->second.kind == kSerial) {
+        BOOL ok = ReadSerial(it->second.port, (uint8_t*)buffer, toRead, read);
+        Record("ReadFile", Format("COM%d, %u -> %u", it->second.port, toRead, *read));
+        return ok;
+    }
+    Record("ReadFile", Format("%p, %u", h, toRead));
+    OpenHandle& handle = it->second;
+    DWORD got = 0;
+    while (got < toRead && !handle.pipeOut.empty()) {
+        ((uint8_t*)buffer)[got++] = handle.pipeOut.front();
+        handle.pipeOut.pop_front();
+    }
+    *read = got;
+    return got > 0 ? TRUE : Fail(ERROR_GEN_FAILURE);
+}
+
+BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+                      LPOVERLAPPED ov) {
+    (void)ov;
+    Record("WriteFile", Format("%p, %u", h, toWrite));
+    auto it = g_handles.find(h);
+    if (it == g_handles.end() || it->second.kind != kPipe) return Fail(ERROR_INVALID_HANDLE);
+    const uint8_t* bytes = (const uint8_t*)buffer;
+    it->second.pipeIn.insert(it->second.pipeIn.end(), bytes, bytes + toWrite);
+    *written = toWrite;
+    ServePipeFrames(h, it->second);
+    return TRUE;
+}
+
+BOOL WINAPI DeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                            DWORD outSize, LPDWORD returned, LPOVERLAPPED ov) {
+    (void)ov;
+    Record("DeviceIoControl", Format("0x%x, in=%u, out=%u", code, inSize, outSize));
+    auto it = g_handles.find(h);
+    DWORD dummy = 0;
+    if (!returned) returned = &dummy;
+    if (it == g_handles.end() || it->second.kind != kDevice) return Fail(ERROR_INVALID_HANDLE);
+    return Serve(h, code, (const uint8_t*)in, inSize, (uint8_t*)out, outSize, returned, false);
+}
+
+static Port* PortOf(HANDLE h) {
+    auto it = g_handles.find(h);
+    if (it == g_handles.end() || it->second.kind != kSerial) return nullptr;
+    return &g_ports[it->second.port];
+}
+
+BOOL WINAPI GetCommState(HANDLE h, LPDCB dcb) {
+    Record("GetCommState", Format("%p", h));
+    Port* port = PortOf(h);
+    if (!port || port->failGet) return Fail(ERROR_GEN_FAILURE);
+    *dcb = port->state.dcb;
+    return TRUE;
+}
+
+BOOL WINAPI SetCommState(HANDLE h, LPDCB dcb) {
+    Record("SetCommState", Format("baud=%u, bits=%u, parity=%u, stop=%u", dcb->BaudRate,
+                                  dcb->ByteSize, dcb->Parity, dcb->StopBits));
+    Port* port = PortOf(h);
+    if (!port || port->failSet) return Fail(ERROR_GEN_FAILURE);
+    port->state.dcb = *dcb;
+    return TRUE;
+}
+
+BOOL WINAPI SetupComm(HANDLE h, DWORD inQueue, DWORD outQueue) {
+    Record("SetupComm", Format("%u, %u", inQueue, outQueue));
+    Port* port = PortOf(h);
+    if (!port) return Fail(ERROR_INVALID_HANDLE);
+    port->state.inQueue = inQueue;
+    port->state.outQueue = outQueue;
+    return TRUE;
+}
+
+BOOL WINAPI SetCommMask(HANDLE h, DWORD mask) {
+    Record("SetCommMask", Format("0x%x", mask));
+    Port* port = PortOf(h);
+    if (!port) return Fail(ERROR_INVALID_HANDLE);
+    port->state.eventMask = mask;
+    return TRUE;
+}
+
+BOOL WINAPI GetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS t) {
+    Record("GetCommTimeouts", Format("%p", h));
+    Port* port = PortOf(h);
+    if (!port) return Fail(ERROR_INVALID_HANDLE);
+    *t = port->state.timeouts;
+    return TRUE;
+}
+
+BOOL WINAPI SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS t) {
+    Record("SetCommTimeouts", Format("%u, %u, %u, %u, %u", t->ReadIntervalTimeout,
+                                     t->ReadTotalTimeoutMultiplier, t->ReadTotalTimeoutConstant,
+                                     t->WriteTotalTimeoutMultiplier,
+                                     t->WriteTotalTimeoutConstant));
+    Port* port = PortOf(h);
+    if (!port) return Fail(ERROR_INVALID_HANDLE);
+    port->state.timeouts = *t;
+    return TRUE;
+}
