@@ -235,6 +235,7 @@ def pictures():
         'setup/res/bitmap118.bmp': bmp_bytes(logo(153, 41, "TouchScreen"), VGA, 4),
         'setup/res/bitmap129.bmp': bmp_bytes(logo(189, 48, "XR Setup Utility"), VGA, 4),
         'uninstal/res/icon101.ico': ico_bytes(icon16, VGA, 4, t16),
+        'config/res/icon101.ico': ico_bytes(icon16, VGA, 4, t16),
         'uninstal/res/icon117.ico': ico_bytes(finger, VGA, 4, tfinger),
         'uninstal/res/bitmap118.bmp': bmp_bytes(logo(189, 48, "XR Uninstall"), VGA, 4),
     }
