@@ -5,8 +5,8 @@
 namespace {
 
 const char* const kMeaning[kSettingCount] = {
-    "raw X at the display's upper-left corner",
-    "raw Y at the display's upper-left corner",
+    "raw X at the upper-left corner",
+    "raw Y at the upper-left corner",
     "raw X at the upper-right corner",
     "raw Y at the upper-right corner",
     "raw X at the lower-right corner",
@@ -41,12 +41,12 @@ void AppendValue(char* text, HKEY key, int index) {
     LONG result = RegQueryValueExA(key, SettingName(index), NULL, &type, data, &size);
     if (result == ERROR_SUCCESS && size == 4) {
         LONG value = (LONG)(data[0] | (data[1] << 8) | (data[2] << 16) | ((DWORD)data[3] << 24));
-        wsprintfA(line, "%-12s %7ld   %s\r\n", SettingName(index), (long)value, kMeaning[index]);
+        wsprintfA(line, "%s\t%ld\t%s\r\n", SettingName(index), (long)value, kMeaning[index]);
     } else if (result == ERROR_FILE_NOT_FOUND) {
-        wsprintfA(line, "%-12s missing   %s (programs use %ld)\r\n", SettingName(index),
+        wsprintfA(line, "%s\tmissing\t%s (programs use %ld)\r\n", SettingName(index),
                   kMeaning[index], (long)SettingDefault(index));
     } else {
-        wsprintfA(line, "%-12s unreadable   %s (programs use %ld)\r\n", SettingName(index),
+        wsprintfA(line, "%s\tunreadable\t%s (programs use %ld)\r\n", SettingName(index),
                   kMeaning[index], (long)SettingDefault(index));
     }
     Append(text, line);

@@ -7,6 +7,7 @@
 
 #define REPORT_SIZE 4096
 
+// Columns are separated by tabs.
 // Fills text (REPORT_SIZE bytes, always terminated) from the registry; lines
 // end with CR LF as a multi-line edit control wants them.  Opens every key
 // for reading only.

@@ -38,10 +38,10 @@ TEST_F(ReportTest, ShowsEveryValueMissingOnesAndOddOnes) {
     fake::RegPutString("HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
                        "Programs", "C:\\WINDOWS\\Start Menu\\Programs");
     std::string r = Report();
-    EXPECT_THAT(r, HasSubstr("LeftUpX           -3"));
-    EXPECT_THAT(r, HasSubstr("ComBaud        19200   line speed"));
-    EXPECT_THAT(r, HasSubstr("ComPort      unreadable"));
-    EXPECT_THAT(r, HasSubstr("First        missing"));
+    EXPECT_THAT(r, HasSubstr("LeftUpX\t-3\t"));
+    EXPECT_THAT(r, HasSubstr("ComBaud\t19200\tline speed"));
+    EXPECT_THAT(r, HasSubstr("ComPort\tunreadable"));
+    EXPECT_THAT(r, HasSubstr("First\tmissing\tsetup flag (programs use 0)"));
     EXPECT_THAT(r, HasSubstr("Programs folder: C:\\WINDOWS\\Start Menu\\Programs\\ZAVIR"));
     for (REGSAM access : fake::RegAccessMasks()) EXPECT_EQ(access, (REGSAM)KEY_READ);
     EXPECT_EQ(fake::CountOf("RegSetValueExA"), 0u);
