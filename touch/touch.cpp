@@ -25,6 +25,11 @@ const char kMarkerTitle[] = "Halvern Load";
 const char kTrayTip[] = "Halvern XR";
 const int kTrayTipLimit = 12;
 
+#if defined(_WIN32) && !defined(_WIN64)
+// Windows 95 and 98 without a newer shell take only this record size.
+static_assert(NOTIFYICONDATAA_V1_SIZE == 88, "first-version tray record");
+#endif
+
 void FillTrayRecord(NOTIFYICONDATAA* data, HWND dialog) {
     ZeroMemory(data, sizeof *data);
     // The first shell version's record, which every shell takes.
