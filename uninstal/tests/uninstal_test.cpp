@@ -184,12 +184,6 @@ TEST_F(UninstalTest, NothingInstalledEveryStepFailsSilently) {
                             "DeleteFileA \"\\ZAVIR\\TOUCH.EXE\"", "RemoveDirectoryA \"\\ZAVIR\""));
     EXPECT_EQ(fake::CountOf("EndDialog"), 1u);
 
-    // A second run on the cleaned machine is just as quiet.
-    InstallEverything();
-    RunUninstaller();
-    fake::ClearCalls();
-    EXPECT_EQ(RunUninstaller(), 0);
-    EXPECT_THAT(fake::ArgsOf("RegDeleteKeyA"), IsEmpty());
 }
 
 TEST_F(UninstalTest, ServiceWithoutEnumStillLosesParametersAndServiceKey) {
@@ -211,18 +205,6 @@ TEST_F(UninstalTest, ServiceKeyWithAFurtherSubkeyKeepsTheKey) {
     EXPECT_THAT(fake::RegValueNames(kService), IsEmpty());
     EXPECT_THAT(fake::RegSubkeys(kService), ElementsAre("Security"));
     EXPECT_TRUE(fake::RegValueExists(kService + "\\Security", "Security"));
-}
-
-TEST_F(UninstalTest, ServiceKeysThatDoNotOpenArePassedOver) {
-    InstallEverything();
-    fake::RegDenyOpen(kParameters);
-    EXPECT_EQ(RunUninstaller(), 0);
-    // Parameters stays, so the service key can't go; the rest carries on.
-    EXPECT_THAT(fake::RegValueNames(kParameters), ::testing::SizeIs(kParameterValues.size()));
-    EXPECT_FALSE(fake::RegKeyExists(kEnum));
-    EXPECT_THAT(fake::RegValueNames(kService), IsEmpty());
-    EXPECT_FALSE(fake::RegValueExists(kRun, "Zavir"));
-    EXPECT_FALSE(fake::DirExists(kPrograms + "\\ZAVIR"));
 }
 
 TEST_F(UninstalTest, RunValueGoesWhetherOrNotTheServiceWasThere) {
@@ -252,101 +234,69 @@ TEST_F(UninstalTest, RunningFromItsFolderKeepsItsOwnFileAndTheFolder) {
     EXPECT_FALSE(fake::RegKeyExists(kService));
 }
 
-TEST_F(UninstalTest, OtherProgramsInTheFolderKeepTheFolder) {
-    InstallEverything();
-    fake::PutFile(kPrograms + "\\ZAVIR\\TRUEPOS.EXE", "truepos");
-    EXPECT_EQ(RunUninstaller(), 0);
-    EXPECT_FALSE(fake::FileExists(kPrograms + "\\ZAVIR\\UNINSTAL.EXE"));
-    EXPECT_TRUE(fake::FileExists(kPrograms + "\\ZAVIR\\TRUEPOS.EXE"));
-    EXPECT_TRUE(fake::DirExists(kPrograms + "\\ZAVIR"));
-}
-
 // "C:\P\xxx..." of exactly n characters.
 std::string FolderOfLength(size_t n) { return "C:\\P\\" + std::string(n - 5, 'x'); }
 
 // Longest folder whose "\ZAVIR\UNINSTAL.EXE" still fits 255 characters.
 const size_t kLongestFolder = 255 - 19;
 
+enum Where { kNowhere, kRoot, kFolder };
+enum Setting { kValue, kNoValue, kKeyDenied };
+
 struct FolderCase {
     const char* name;
+    Setting setting;
     DWORD type;
-    std::string bytes;     // the stored value
-    std::string folder;    // where the files are expected to go; empty: nowhere
+    std::string bytes;  // the stored value
+    Where where;        // where the program files are looked for
 };
 
 std::vector<FolderCase> FolderCases() {
-    std::string longest = FolderOfLength(kLongestFolder);
+    const std::string end(1, '\0');
     return {
-        {"plain folder", REG_SZ, kPrograms + '\0', kPrograms},
-        {"expandable string", REG_EXPAND_SZ, kPrograms + '\0', kPrograms},
-        {"text after the NUL is ignored", REG_SZ, kPrograms + '\0' + "\\JUNK\\MORE", kPrograms},
-        {"longest folder that fits", REG_SZ, longest + '\0', longest},
-        {"one character more", REG_SZ, FolderOfLength(kLongestFolder + 1) + '\0', ""},
-        {"255 characters fill the folder path", REG_SZ, FolderOfLength(255) + '\0', ""},
-        {"256 characters overflow the folder path", REG_SZ, FolderOfLength(256) + '\0', ""},
-        {"259 characters fill the value buffer", REG_SZ, FolderOfLength(259) + '\0', ""},
-        {"260 characters without NUL", REG_SZ, FolderOfLength(260), ""},
-        {"longer than the value buffer", REG_SZ, FolderOfLength(400) + '\0', ""},
-        {"unterminated", REG_SZ, kPrograms, ""},
-        {"zero bytes", REG_SZ, "", ""},
-        {"a number", REG_DWORD, std::string("\0\0\0\0", 4), ""},
-        {"binary text", REG_BINARY, kPrograms + '\0', ""},
+        {"plain folder", kValue, REG_SZ, kPrograms + end, kFolder},
+        {"text after the NUL", kValue, REG_SZ, kPrograms + end + "\\JUNK", kFolder},
+        {"longest folder that fits", kValue, REG_SZ, FolderOfLength(kLongestFolder) + end, kFolder},
+        {"one character more", kValue, REG_SZ, FolderOfLength(kLongestFolder + 1) + end, kNowhere},
+        {"255 characters", kValue, REG_SZ, FolderOfLength(255) + end, kNowhere},
+        {"256 characters", kValue, REG_SZ, FolderOfLength(256) + end, kNowhere},
+        {"260 bytes without NUL", kValue, REG_SZ, FolderOfLength(260), kNowhere},
+        {"longer than the value buffer", kValue, REG_SZ, FolderOfLength(400) + end, kNowhere},
+        {"unterminated", kValue, REG_SZ, kPrograms, kNowhere},
+        {"zero bytes", kValue, REG_SZ, "", kNowhere},
+        {"a number", kValue, REG_DWORD, std::string(4, '\0'), kNowhere},
+        {"binary", kValue, REG_BINARY, kPrograms + end, kNowhere},
+        {"empty text", kValue, REG_SZ, end, kRoot},
+        {"no value", kNoValue, REG_SZ, "", kRoot},
+        {"key refuses to open", kKeyDenied, REG_SZ, kPrograms + end, kRoot},
     };
 }
 
-TEST_F(UninstalTest, CommonProgramsValuesAreTakenOnlyWhenTheyFit) {
+TEST_F(UninstalTest, CommonProgramsIsTakenOnlyWhenItFits) {
     for (const FolderCase& c : FolderCases()) {
         SCOPED_TRACE(c.name);
         fake::Reset();
         fake::SetSystemDir(kSystemDir);
-        InstallService(true);
-        SetCommonProgramsBytes(c.type, c.bytes);
-        // Decoys: the root folder, and the folder that the value names.
+        if (c.setting != kNoValue) SetCommonProgramsBytes(c.type, c.bytes);
+        if (c.setting == kKeyDenied) fake::RegDenyOpen(kShellFolders);
+        // Program files both at the root and in the folder the value names.
         PutProgramFiles("C:");
         std::string named = c.bytes.substr(0, c.bytes.find('\0'));
-        if (named.size() > 3 && named.size() < 300) PutProgramFiles(named);
+        bool decoy = named.size() > 3 && named.size() < 300;
+        if (decoy) PutProgramFiles(named);
 
         EXPECT_EQ(RunUninstaller(), 0);
-        EXPECT_FALSE(fake::RegKeyExists(kService));
-        EXPECT_TRUE(fake::FileExists(kRootFolder + "\\TOUCH.EXE"));
-        if (c.folder.empty()) {
-            EXPECT_THAT(ProgramFileCalls(), IsEmpty());
-            if (named.size() > 3 && named.size() < 300) {
-                EXPECT_TRUE(fake::FileExists(named + "\\ZAVIR\\TOUCH.EXE"));
-            }
-        } else {
-            EXPECT_THAT(ProgramFileCalls(),
-                        ElementsAre("DeleteFileA " + Quoted(c.folder + "\\ZAVIR\\UNINSTAL.EXE"),
-                                    "DeleteFileA " + Quoted(c.folder + "\\ZAVIR\\TOUCH.EXE"),
-                                    "RemoveDirectoryA " + Quoted(c.folder + "\\ZAVIR")));
-            EXPECT_FALSE(fake::DirExists(c.folder + "\\ZAVIR"));
+        std::string folder = c.where == kFolder ? named : "";
+        std::vector<std::string> expected;
+        if (c.where != kNowhere)
+            expected = {"DeleteFileA " + Quoted(folder + "\\ZAVIR\\UNINSTAL.EXE"),
+                        "DeleteFileA " + Quoted(folder + "\\ZAVIR\\TOUCH.EXE"),
+                        "RemoveDirectoryA " + Quoted(folder + "\\ZAVIR")};
+        EXPECT_THAT(ProgramFileCalls(), ElementsAreArray(expected));
+        EXPECT_EQ(fake::DirExists(kRootFolder), c.where != kRoot);
+        if (decoy) {
+            EXPECT_EQ(fake::DirExists(named + "\\ZAVIR"), c.where != kFolder);
         }
-    }
-}
-
-TEST_F(UninstalTest, UnreadableCommonProgramsMeansTheRootFolder) {
-    struct Case {
-        const char* name;
-        void (*prepare)();
-    } cases[] = {
-        {"no Shell Folders key", [] {}},
-        {"no common Programs value", [] { fake::RegPutString(kShellFolders, "Programs", "C:\\X"); }},
-        {"key refuses to open", [] {
-             SetCommonPrograms(kPrograms);
-             fake::RegDenyOpen(kShellFolders);
-         }},
-        {"empty folder text", [] { SetCommonPrograms(""); }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        fake::Reset();
-        fake::SetSystemDir(kSystemDir);
-        c.prepare();
-        PutProgramFiles("C:");
-        PutProgramFiles(kPrograms);
-        EXPECT_EQ(RunUninstaller(), 0);
-        EXPECT_FALSE(fake::DirExists(kRootFolder));
-        EXPECT_TRUE(fake::FileExists(kPrograms + "\\ZAVIR\\TOUCH.EXE"));
     }
 }
 
