@@ -19,12 +19,9 @@ const char kRunValue[] = "Zavir";
 // The kernel driver's own parameters.  "PointDeivceBaseName" is the name
 // the driver stores, misspelling included.
 const char* const kParameterValues[] = {
-    "LupX",    "LupY",    "RupX",        "RupY",
-    "RdnX",    "RdnY",    "LdnX",        "LdnY",
-    "ComPort", "ComBaud", "MouseDataQueueSize", "NumberOfButtons",
-    "PointDeivceBaseName", "SampleRate", "RightButton", "Mode",
-    "B_Len",   "B_st",    "B_Lst",       "Beep",
-    "First",
+    "LupX", "LupY", "RupX", "RupY", "RdnX", "RdnY", "LdnX", "LdnY",
+    "ComPort", "ComBaud", "MouseDataQueueSize", "NumberOfButtons", "PointDeivceBaseName",
+    "SampleRate", "RightButton", "Mode", "B_Len", "B_st", "B_Lst", "Beep", "First",
 };
 const char* const kEnumValues[] = {"Count", "NextInstance"};
 const char* const kServiceValues[] = {
