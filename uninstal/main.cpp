@@ -3,6 +3,7 @@
 // and ends before it is ever shown.
 #include <windows.h>
 
+#include "main_window.h"
 #include "resource.h"
 #include "uninstal.h"
 
@@ -10,12 +11,6 @@ namespace {
 
 const char kClassName[] = "Halvern XR Uninstall 1.10";
 const char kWindowTitle[] = "Halvern XR Uninstall";
-
-HINSTANCE g_instance;
-
-LRESULT CALLBACK HiddenWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
-}
 
 // Returning FALSE throughout: the dialog sets no focus and handles no
 // command, so its buttons are never acted on.
@@ -37,25 +32,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
     (void)previous;
     (void)commandLine;
     (void)show;
-    g_instance = instance;
-
-    WNDCLASSEXA wc;
-    ZeroMemory(&wc, sizeof wc);
-    wc.cbSize = sizeof wc;
-    wc.style = 0;
-    wc.lpfnWndProc = HiddenWindowProc;
-    wc.hInstance = g_instance;
-    wc.hIcon = LoadIconA(g_instance, MAKEINTRESOURCEA(IDI_UNINSTAL));
-    wc.hIconSm = LoadIconA(g_instance, MAKEINTRESOURCEA(IDI_UNINSTAL));
-    wc.hCursor = LoadCursorA(NULL, IDC_ARROW);
-    wc.hbrBackground = (HBRUSH)GetStockObject(BLACK_BRUSH);
-    wc.lpszClassName = kClassName;
-    if (!RegisterClassExA(&wc)) return 0;
-
+    if (!RegisterMainWindowClass(instance, kClassName)) return 0;
     // Never shown and never used again; it only marks the running program.
-    CreateWindowExA(0, kClassName, kWindowTitle, WS_OVERLAPPEDWINDOW, -1000, -1000, -1000, -1000,
-                    NULL, NULL, g_instance, NULL);
+    CreateHiddenMainWindow(instance, kClassName, kWindowTitle);
 
-    DialogBoxParamA(g_instance, MAKEINTRESOURCEA(IDD_UNINSTAL), NULL, UninstallDialogProc, 0);
+    DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_UNINSTAL), NULL, UninstallDialogProc, 0);
     return 0;
 }
