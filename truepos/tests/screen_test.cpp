@@ -140,6 +140,64 @@ TEST_F(TrueposTest, StartsWithItsClassHiddenWindowAndOwnerlessDialog) {
     EXPECT_EQ(fake::OpenDriverHandles(), 0);
 }
 
+// The template as the resource script gives it: order, ids, kinds,
+// sizes in dialog units (the host shows them at two pixels a unit), texts.
+TEST_F(TrueposTest, DialogTemplateHoldsItsSeventeenControlsInOrder) {
+    struct Expected {
+        int id;
+        const char* className;
+        DWORD style;  // beyond WS_CHILD | WS_VISIBLE
+        int width, height;
+        const char* text;
+    };
+    const DWORD kBitmap = SS_BITMAP;
+    const Expected expected[] = {
+        {1062, "Button", BS_DEFPUSHBUTTON | WS_TABSTOP, 55, 25, "Cancel (&C)"},
+        {1063, "Button", BS_PUSHBUTTON | WS_TABSTOP, 55, 25, "Retry (&R)"},
+        {1044, "Button", BS_PUSHBUTTON | WS_TABSTOP, 55, 25, "OK (&O)"},
+        {1018, "Static", kBitmap, 32, 32, "#109"},
+        {1019, "Static", kBitmap, 32, 32, "#109"},
+        {1020, "Static", kBitmap, 32, 32, "#109"},
+        {1021, "Static", kBitmap, 14, 14, "#109"},
+        {1031, "Static", SS_LEFT, 80, 10, "DISPLAY:  1248 X 1024"},
+        {1059, "Static", kBitmap, 75, 19, "#119"},
+        {1027, "Static", SS_LEFT, 240, 8,
+         "Touch each point on the quadrant when prompted (touch the"},
+        {1028, "Static", SS_LEFT, 240, 8,
+         "next point. After you touch the last point the following Fixed"},
+        {1029, "Static", SS_LEFT, 240, 24,
+         "Touch anywhere on the screen, the cursor should appear under your finger. Hold your "
+         "finger on the screen and drag the cursor around."},
+        {1030, "Static", SS_LEFT, 240, 25,
+         "If the cursor responds correctly then your touch panel is accurately aligned to your "
+         "monitor. Touch the [OK] button to exit to Windows Desktop."},
+        {1065, "Static", kBitmap, 62, 8, "#126"},
+        {1074, "Static", SS_LEFT, 240, 8,
+         "When you release your finger you will hear a beep. Move to the"},
+        {1073, "Static", SS_LEFT, 240, 8,
+         "screen gently, without dragging your finger on the touch panel)."},
+        {1075, "Static", SS_LEFT, 240, 8, "Position display will appear."},
+    };
+    fake::SetDriverPresent(false);  // the template is left as loaded
+    Run([](HWND) {});
+    HWND d = fake::DialogsOf(IDD_CALIBRATION).at(0);
+    DWORD style = fake::Window(d).style;
+    EXPECT_TRUE(style & WS_POPUP);
+    EXPECT_EQ(style & (WS_CAPTION | WS_BORDER | WS_DLGFRAME | WS_THICKFRAME | WS_SYSMENU), 0u);
+    EXPECT_EQ(fake::Window(d).width, 2 * 260);
+    std::vector<fake::WindowInfo> controls = fake::Controls(d);
+    ASSERT_EQ(controls.size(), 17u);
+    for (size_t i = 0; i < controls.size(); ++i) {
+        SCOPED_TRACE(expected[i].id);
+        EXPECT_EQ(controls[i].id, expected[i].id);
+        EXPECT_EQ(controls[i].className, expected[i].className);
+        EXPECT_EQ(controls[i].style, WS_CHILD | WS_VISIBLE | expected[i].style);
+        EXPECT_EQ(controls[i].width, 2 * expected[i].width);
+        EXPECT_EQ(controls[i].height, 2 * expected[i].height);
+        EXPECT_EQ(controls[i].text, expected[i].text);
+    }
+}
+
 TEST_F(TrueposTest, FailedClassRegistrationEndsAtOnceWithZero) {
     fake::FailRegisterClass(true);
     EXPECT_EQ(Run([](HWND) {}), 0);
