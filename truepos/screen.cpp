@@ -56,15 +56,6 @@ void PlaceControls(HWND dialog, int width, int height) {
                      0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-// Shared by the dialog's start and Retry: Cancel is the only way out while
-// the targets are shown.
-void ShowTargetStage(HWND dialog) {
-    Focus(dialog, IDC_CANCEL_BUTTON);
-    Show(dialog, IDC_TARGET_TOPLEFT, TRUE);
-    Enable(dialog, IDC_OK_BUTTON, FALSE);
-    Enable(dialog, IDC_RETRY_BUTTON, FALSE);
-}
-
 void StartDialog(HWND dialog) {
     if (!OpenZavirDriver(&g_screen.driver)) {
         MessageBoxA(dialog, kNoDriverText, kNoDriverCaption, MB_ICONEXCLAMATION | MB_OK);
@@ -131,9 +122,13 @@ void TakeReading(HWND dialog) {
     if (g_screen.stage == kReadingCount) FinishAttempt(dialog);
 }
 
+// A new attempt; the saved corners stay the ones taken at the start.
 void Retry(HWND dialog) {
     HidePointer();
-    ShowTargetStage(dialog);
+    Focus(dialog, IDC_CANCEL_BUTTON);
+    Show(dialog, IDC_TARGET_TOPLEFT, TRUE);
+    Enable(dialog, IDC_OK_BUTTON, FALSE);
+    Enable(dialog, IDC_RETRY_BUTTON, FALSE);
     SetCalibrationMode(&g_screen.driver, 1, 0);
     g_screen.stage = 0;
     g_screen.acquiring = 1;
