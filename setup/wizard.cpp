@@ -136,7 +136,8 @@ INT_PTR CALLBACK RightButtonPageProc(HWND page, UINT msg, WPARAM wParam, LPARAM)
             switch (LOWORD(wParam)) {
                 case IDC_RIGHTBUTTON:
                     Settings.RightButton = Settings.RightButton == 1 ? 0 : 1;
-                    SendDlgItemMessageA(page, IDC_RIGHTBUTTON, BM_SETCHECK, Settings.RightButton, 0);
+                    SendDlgItemMessageA(page, IDC_RIGHTBUTTON, BM_SETCHECK,
+                                        Settings.RightButton, 0);
                     break;
                 case IDC_NEXT: ClosePage(page, kResultNext); break;
                 case IDC_BACK: ClosePage(page, kResultBack); break;
