@@ -126,12 +126,24 @@ void OnBaud(HWND page, LONG baud) {
 
 // Handles a click on one of the choice buttons; FALSE for any other id.
 BOOL OnChoice(HWND page, int id) {
-    for (size_t i = 0; i < COUNT(kPorts); ++i)
-        if (kPorts[i].button == id) return OnPort(page, kPorts[i]), TRUE;
-    for (size_t i = 0; i < COUNT(kIrqs); ++i)
-        if (kIrqs[i].button == id) return OnIrq(page, kIrqs[i].value), TRUE;
-    for (size_t i = 0; i < COUNT(kBauds); ++i)
-        if (kBauds[i].button == id) return OnBaud(page, kBauds[i].value), TRUE;
+    for (size_t i = 0; i < COUNT(kPorts); ++i) {
+        if (kPorts[i].button == id) {
+            OnPort(page, kPorts[i]);
+            return TRUE;
+        }
+    }
+    for (size_t i = 0; i < COUNT(kIrqs); ++i) {
+        if (kIrqs[i].button == id) {
+            OnIrq(page, kIrqs[i].value);
+            return TRUE;
+        }
+    }
+    for (size_t i = 0; i < COUNT(kBauds); ++i) {
+        if (kBauds[i].button == id) {
+            OnBaud(page, kBauds[i].value);
+            return TRUE;
+        }
+    }
     return FALSE;
 }
 

@@ -157,10 +157,16 @@ TEST_F(SetupTest, PageSequenceFollowsEachPagesResult) {
 
 TEST_F(SetupTest, BackToWelcomeReloadsAndDropsUnsavedChoices) {
     On(IDD_WELCOME, IDC_NEXT);
-    On(IDD_PORT, [](HWND d) { fake::Click(d, IDC_COM3), fake::Click(d, IDC_BACK); });
+    On(IDD_PORT, [](HWND d) {
+        fake::Click(d, IDC_COM3);
+        fake::Click(d, IDC_BACK);
+    });
     On(IDD_WELCOME, IDC_NEXT);
     On(IDD_PORT, IDC_NEXT);
-    On(IDD_RIGHTBUTTON, [](HWND d) { fake::Click(d, IDC_RIGHTBUTTON), fake::Click(d, IDC_BACK); });
+    On(IDD_RIGHTBUTTON, [](HWND d) {
+        fake::Click(d, IDC_RIGHTBUTTON);
+        fake::Click(d, IDC_BACK);
+    });
     On(IDD_PORT, IDC_BACK);
     On(IDD_WELCOME, IDC_NEXT);
     On(IDD_PORT, [](HWND d) {
@@ -353,7 +359,10 @@ TEST_F(SetupTest, CancelRemovesOnlyWhatThisRunCreated) {
         if (c.keyBefore) PutEarlierInstallation();
         fake::PutFile(kVxd, "old driver");
         fake::PutFile(kLoader, "old loader");
-        if (!c.filesBefore) DeleteFileA(kVxd), DeleteFileA(kLoader);
+        if (!c.filesBefore) {
+            DeleteFileA(kVxd);
+            DeleteFileA(kLoader);
+        }
         if (c.otherKey) fake::RegMakeKey("HKLM\\software\\corvale\\other");
         On(IDD_WELCOME, IDC_NEXT);
         for (int page : {IDD_PORT, IDD_RIGHTBUTTON, IDD_SUMMARY})
@@ -426,7 +435,10 @@ TEST_F(SetupTest, OverlongPathsAreRefusedAndTheRestInstalls) {
         bool systemPaths;    // RunServices and the two system copies
         std::string folder;  // where the programs land, "": nowhere
     } cases[] = {
-        {[&] { fake::RegPutString(kShell, "Programs", longFolder), fake::MakeDir(longFolder); },
+        {[&] {
+             fake::RegPutString(kShell, "Programs", longFolder);
+             fake::MakeDir(longFolder);
+         },
          nullptr, true, ""},
         {[] { fake::RegPutString(kShell, "Programs", "C:\\" + std::string(300, 'q')); },
          "\\ZAVIR\\TOUCH.EXE", true, "C:\\ZAVIR"},
