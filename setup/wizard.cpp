@@ -87,7 +87,9 @@ int NextPage(int page, int result) {
 void RunPages(HINSTANCE instance) {
     int page = IDD_WELCOME;
     while (page != 0) {
-        DialogBoxParamA(instance, MAKEINTRESOURCEA(page), NULL, ProcOf(page), 0);
+        // A page that could not be shown leaves the last page's result
+        // behind; going on from it could skip a page, even the summary.
+        if (DialogBoxParamA(instance, MAKEINTRESOURCEA(page), NULL, ProcOf(page), 0) == -1) break;
         if (page == IDD_SUMMARY && PageResult == kResultNext) PageResult = kResultInstall;
         page = NextPage(page, PageResult);
     }

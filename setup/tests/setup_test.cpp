@@ -73,7 +73,7 @@ class SetupTest : public ::testing::Test {
             });
         }
     }
-    void TearDown() override { EXPECT_EQ(fake::DialogsLeftOpen(), 0); }
+    void TearDown() override { EXPECT_EQ(fake::DialogsLeftOpen(), leftOpen_); }
 
     void On(int page, Script script) { visits_[page].push_back(script); }
     void On(int page, int button) { On(page, Press(button)); }
@@ -104,6 +104,7 @@ class SetupTest : public ::testing::Test {
 
     std::vector<int> seen_;
     std::map<int, std::deque<Script>> visits_;
+    int leftOpen_ = 0;
 };
 
 TEST_F(SetupTest, RunningTouchServiceGetsOnlyTheMessageAndExitCodeOne) {
@@ -150,9 +151,19 @@ TEST_F(SetupTest, PageSequenceFollowsEachPagesResult) {
         EXPECT_EQ(fake::ExitWindowsCalls().size(), installed ? 1u : 0u);
         EXPECT_EQ(fake::DialogsLeftOpen(), 0);
     }
+    EXPECT_EQ(fake::RegisteredClasses()[0].name, "Halvern XR Setup 1.10");
+    EXPECT_EQ(fake::TopLevelWindows()[0].text, "Halvern XR Setup");
+    EXPECT_FALSE(fake::TopLevelWindows()[0].visible);
     // Reboot closes the page first, then asks for a plain restart.
     EXPECT_THAT(fake::ArgsOf("ExitWindowsEx"), ElementsAre("0x2, 0"));
     EXPECT_EQ(fake::CallNames()[fake::CallNames().size() - 2], "EndDialog");
+}
+
+TEST_F(SetupTest, APageThatFailsEndsTheWizardInsteadOfSkippingAhead) {
+    On(IDD_WELCOME, IDC_NEXT);  // the port page then never closes
+    EXPECT_EQ(Run(), 0);
+    EXPECT_THAT(seen_, ElementsAre(IDD_WELCOME, IDD_PORT));
+    leftOpen_ = 1;
 }
 
 TEST_F(SetupTest, BackToWelcomeReloadsAndDropsUnsavedChoices) {
