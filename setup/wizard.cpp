@@ -1,6 +1,7 @@
 // The wizard's entry and frame: the check for a running touch service, the
 // hidden window, the page sequence, and the welcome, right-button and
 // summary pages.
+#include "main_window.h"
 #include "resource.h"
 #include "setup.h"
 
@@ -48,10 +49,6 @@ const IrqText kIrqSuffixes[] = {
     {13, ", IRQ 13"}, {14, ", IRQ 14"}, {15, ", IRQ 15"},
 };
 const char* const kPortNames[] = {"COM 1", "COM 2", "COM 3", "COM 4"};
-
-LRESULT CALLBACK HiddenWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
-}
 
 DLGPROC ProcOf(int page) {
     switch (page) {
@@ -190,21 +187,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         return 1;
     }
 
-    WNDCLASSEXA wc;
-    ZeroMemory(&wc, sizeof wc);
-    wc.cbSize = sizeof wc;
-    wc.style = 0;
-    wc.lpfnWndProc = HiddenWindowProc;
-    wc.hInstance = instance;
-    wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SETUP));
-    wc.hIconSm = wc.hIcon;
-    wc.hCursor = LoadCursorA(NULL, IDC_ARROW);
-    wc.hbrBackground = (HBRUSH)GetStockObject(BLACK_BRUSH);
-    wc.lpszClassName = kSetupClass;
-    if (!RegisterClassExA(&wc)) return 0;
+    if (!RegisterMainWindowClass(instance, kSetupClass)) return 0;
     // Never shown: it gives the program its class and icon.
-    CreateWindowExA(0, kSetupClass, kSetupTitle, WS_OVERLAPPEDWINDOW, -1000, -1000, -1000, -1000,
-                    NULL, NULL, instance, NULL);
+    CreateHiddenMainWindow(instance, kSetupClass, kSetupTitle);
 
     RunPages(instance);
     return 0;
