@@ -11,7 +11,10 @@
 //   ZDRIVE find CLASS TITLE [MS] | controls CLASS TITLE | click CLASS TITLE ID
 //   ZDRIVE check CLASS TITLE ID 0|1 | close CLASS TITLE
 //   ZDRIVE msgbox [MS] | answer ID [MS]
-//   ZDRIVE testwindow LOGFILE              full-screen window logging buttons
+//   ZDRIVE testwindow LOGFILE              full-screen window logging buttons and moves
+//   ZDRIVE testdialog LOGFILE              a window with a button and a check box;
+//                                          the button shows a message box
+//   ZDRIVE readcom N COUNT MS [BAUD]       read COUNT bytes from COMn, print them in hex
 // CLASS or TITLE "-" matches any.  Exit code 0 on success, 1 on failure.
 #include <windows.h>
 #include <stdio.h>
@@ -241,11 +244,17 @@ LRESULT CALLBACK TestWindowProc(HWND w, UINT message, WPARAM wParam, LPARAM lPar
     case WM_LBUTTONUP: name = "up"; break;
     case WM_RBUTTONDOWN: name = "rdown"; break;
     case WM_RBUTTONUP: name = "rup"; break;
+    case WM_MOUSEMOVE: name = "move"; break;
     case WM_DESTROY: PostQuitMessage(0); return 0;
     }
     if (name) {
         POINT p = {(short)LOWORD(lParam), (short)HIWORD(lParam)};
         ClientToScreen(w, &p);
+        static POINT lastMove = {-1, -1};
+        if (message == WM_MOUSEMOVE) {
+            if (p.x == lastMove.x && p.y == lastMove.y) return 0;
+            lastMove = p;
+        }
         char line[96];
         wsprintfA(line, "%s %ld %ld\r\n", name, p.x, p.y);
         LogLine(line);
@@ -282,6 +291,97 @@ int TestWindow(const char* logPath) {
     return 0;
 }
 
+// A small window with controls for the driving commands to work on.
+LRESULT CALLBACK TestDialogProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK) {
+            int answer = MessageBoxA(w, "Button pressed", "Zavir Test", MB_OKCANCEL);
+            BOOL checked = IsDlgButtonChecked(w, 100) == BST_CHECKED;
+            char line[64];
+            wsprintfA(line, "answer %d checked %d\r\n", answer, checked ? 1 : 0);
+            LogLine(line);
+            return 0;
+        }
+        break;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(w, message, wParam, lParam);
+}
+
+int TestDialog(const char* logPath) {
+    g_windowLog = CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (g_windowLog == INVALID_HANDLE_VALUE) return 1;
+    WNDCLASSA wc;
+    ZeroMemory(&wc, sizeof wc);
+    wc.lpfnWndProc = TestDialogProc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
+    wc.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
+    wc.lpszClassName = "ZavirTestDialog";
+    if (!RegisterClassA(&wc)) return 1;
+    HWND w = CreateWindowExA(0, wc.lpszClassName, "Zavir Test Dialog",
+                             WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE, 100, 100, 300, 200, NULL,
+                             NULL, wc.hInstance, NULL);
+    if (!w) return 1;
+    CreateWindowExA(0, "Static", "Touch settings", WS_CHILD | WS_VISIBLE, 10, 10, 200, 20, w,
+                    (HMENU)200, wc.hInstance, NULL);
+    CreateWindowExA(0, "Button", "Beep", WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX, 10, 40, 100,
+                    20, w, (HMENU)100, wc.hInstance, NULL);
+    CreateWindowExA(0, "Button", "OK", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, 10, 80, 80, 24,
+                    w, (HMENU)IDOK, wc.hInstance, NULL);
+    CreateWindowExA(0, "Button", "Later", WS_CHILD | WS_VISIBLE | WS_DISABLED, 100, 80, 80, 24,
+                    w, (HMENU)300, wc.hInstance, NULL);
+    LogLine("ready\r\n");
+    Out("dialog ready");
+    MSG m;
+    while (GetMessageA(&m, NULL, 0, 0) > 0) {
+        TranslateMessage(&m);
+        DispatchMessageA(&m);
+    }
+    CloseHandle(g_windowLog);
+    return 0;
+}
+
+int ReadCom(int port, DWORD count, DWORD ms, DWORD baud) {
+    char name[16];
+    wsprintfA(name, "\\\\.\\COM%d", port);
+    HANDLE h = CreateFileA(name, GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE) {
+        Out("open %s failed %lu", name, (unsigned long)GetLastError());
+        return 1;
+    }
+    DCB dcb;
+    ZeroMemory(&dcb, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(h, &dcb);
+    dcb.BaudRate = baud;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    SetCommState(h, &dcb);
+    COMMTIMEOUTS t = {50, 0, 50, 0, 0};
+    SetCommTimeouts(h, &t);
+    Out("opened %s", name);
+    BYTE data[1024];
+    DWORD have = 0, start = GetTickCount();
+    if (count > sizeof data) count = sizeof data;
+    while (have < count && GetTickCount() - start < ms) {
+        DWORD got = 0;
+        if (!ReadFile(h, data + have, count - have, &got, NULL)) break;
+        have += got;
+    }
+    CloseHandle(h);
+    char line[3 * 1024 + 16] = "bytes";
+    int length = 5;
+    for (DWORD i = 0; i < have; ++i) length += wsprintfA(line + length, " %02x", data[i]);
+    Out("%s", line);
+    return have == count ? 0 : 1;
+}
+
 int Usage() {
     Out("usage: see the comment at the top of drive.cpp");
     return 1;
@@ -299,6 +399,10 @@ int main(int argc, char** argv) {
     if (strcmp(command, "frame") == 0 && left >= 7) return Frame(rest);
     if (strcmp(command, "halfframe") == 0) return HalfFrame();
     if (strcmp(command, "testwindow") == 0 && left >= 1) return TestWindow(rest[0]);
+    if (strcmp(command, "testdialog") == 0 && left >= 1) return TestDialog(rest[0]);
+    if (strcmp(command, "readcom") == 0 && left >= 3)
+        return ReadCom((int)Number(rest[0]), Number(rest[1]), Number(rest[2]),
+                       left >= 4 ? Number(rest[3]) : 9600);
     if (strcmp(command, "msgbox") == 0 || strcmp(command, "answer") == 0) {
         BOOL answer = command[0] == 'a';
         if (answer && left < 1) return Usage();
