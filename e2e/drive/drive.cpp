@@ -237,9 +237,67 @@ void LogLine(const char* text) {
     WriteFile(g_windowLog, text, lstrlenA(text), &n, NULL);
 }
 
+// The test window draws where the pointer went (screenshots show no
+// pointer): a trail of moves, a ring where the button went down.
+struct TrailPoint {
+    POINT p;
+    BOOL pressed;
+};
+TrailPoint g_trail[256];
+int g_trailCount = 0;
+BOOL g_buttonDown = FALSE;
+
+void AddToTrail(HWND w, POINT p, BOOL ring) {
+    if (g_trailCount == 256) {
+        MoveMemory(g_trail, g_trail + 1, sizeof g_trail - sizeof g_trail[0]);
+        --g_trailCount;
+    }
+    g_trail[g_trailCount].p = p;
+    g_trail[g_trailCount].pressed = ring;
+    ++g_trailCount;
+    InvalidateRect(w, NULL, TRUE);
+}
+
+void PaintTrail(HWND w) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(w, &ps);
+    HPEN line = CreatePen(PS_SOLID, 3, RGB(255, 255, 0));
+    HPEN ring = CreatePen(PS_SOLID, 3, RGB(255, 0, 0));
+    HGDIOBJ old = SelectObject(dc, line);
+    SelectObject(dc, GetStockObject(NULL_BRUSH));
+    for (int i = 0; i < g_trailCount; ++i) {
+        POINT p = g_trail[i].p;
+        ScreenToClient(w, &p);
+        // Each touch is its own line.
+        if (i == 0 || g_trail[i].pressed)
+            MoveToEx(dc, p.x, p.y, NULL);
+        else
+            LineTo(dc, p.x, p.y);
+        if (g_trail[i].pressed) {
+            SelectObject(dc, ring);
+            Ellipse(dc, p.x - 12, p.y - 12, p.x + 13, p.y + 13);
+            SelectObject(dc, line);
+        }
+    }
+    if (g_trailCount > 0) {
+        // Cross-hair at the last position.
+        POINT p = g_trail[g_trailCount - 1].p;
+        ScreenToClient(w, &p);
+        MoveToEx(dc, p.x - 20, p.y, NULL);
+        LineTo(dc, p.x + 21, p.y);
+        MoveToEx(dc, p.x, p.y - 20, NULL);
+        LineTo(dc, p.x, p.y + 21);
+    }
+    SelectObject(dc, old);
+    DeleteObject(line);
+    DeleteObject(ring);
+    EndPaint(w, &ps);
+}
+
 LRESULT CALLBACK TestWindowProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
     const char* name = NULL;
     switch (message) {
+    case WM_PAINT: PaintTrail(w); return 0;
     case WM_LBUTTONDOWN: name = "down"; break;
     case WM_LBUTTONUP: name = "up"; break;
     case WM_RBUTTONDOWN: name = "rdown"; break;
@@ -258,6 +316,10 @@ LRESULT CALLBACK TestWindowProc(HWND w, UINT message, WPARAM wParam, LPARAM lPar
         char line[96];
         wsprintfA(line, "%s %ld %ld\r\n", name, p.x, p.y);
         LogLine(line);
+        if (message == WM_LBUTTONDOWN) g_buttonDown = TRUE;
+        if (message == WM_LBUTTONUP) g_buttonDown = FALSE;
+        if (message == WM_LBUTTONDOWN || (message == WM_MOUSEMOVE && g_buttonDown))
+            AddToTrail(w, p, message == WM_LBUTTONDOWN);
         return 0;
     }
     return DefWindowProcA(w, message, wParam, lParam);
