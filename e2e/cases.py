@@ -291,5 +291,38 @@ def window_driving(kit):
     expect_equal(kit.text_file("dialog.log"), ["ready", "answer 1 checked 1"], "dialog log")
 
 
+def calibration_touches(kit):
+    """In calibration mode a lifted finger is one button release on the
+    face of the window under it, even over a button, and the raw position
+    is answered; back in normal mode the same touch clicks the button."""
+    kit.start_emu()
+    kit.spawn_zdrive("testdialog", "C:\\dialog.log")
+    kit.zdrive("find", "ZavirTestDialog", "Zavir Test Dialog", 10000)
+    ok = [line for line in kit.zdrive("controls", "ZavirTestDialog", "-") if " id=1 " in " " + line]
+    left, top, right, bottom = (int(v) for v in ok[0].split("rect=")[1].split(","))
+    centre = ((left + right) // 2, (top + bottom) // 2)
+    # The raw position that maps onto the button's centre with the default corners.
+    raw = (round(centre[0] * 1024 / (SCREEN_W - 1)), round(centre[1] * 1024 / (SCREEN_H - 1)))
+    lines = kit.zdrive("session", "calib", 1, 0, "packet", *packet_words(*raw),
+                       "packet", *RELEASE_WORDS, "packet", *RELEASE_WORDS, "rawpos")
+    expect_equal(session_output(lines, "rawpos"), ["rawpos ok=1 %d %d" % raw], "raw position")
+    kit.wait_for("the release", lambda: len(kit.text_file("dialog.log")) >= 2)
+    time.sleep(0.3)
+    expect_equal(kit.text_file("dialog.log"), ["ready", "up %d %d" % centre],
+                 "one release on the window's face")
+    if kit.zdrive("msgbox", 300, expect_ok=False) != ["no message box"]:
+        raise AssertionError("the calibration touch clicked the button")
+    kit.screenshot("calibration-touch")
+    kit.zdrive("session", "calib", 0, 0, "packet", *packet_words(*raw),
+               "packet", *RELEASE_WORDS, "packet", *RELEASE_WORDS)
+    box = kit.zdrive("msgbox", 5000)
+    expect_equal(box, ['msgbox caption="Zavir Test" text="Button pressed"'],
+                 "a normal touch clicks the button")
+    kit.zdrive("answer", 2, 5000)
+    kit.wait_for("the answer", lambda: kit.text_file("dialog.log")[-1].startswith("answer"))
+    expect_equal(kit.text_file("dialog.log")[-1], "answer 2 checked 0", "message box answer")
+
+
 CASES = {f.__name__: f for f in (driver_requests, pointer_follows_touches, two_clients,
-                                 bad_requests, serial_ports, window_driving)}
+                                 bad_requests, serial_ports, window_driving,
+                                 calibration_touches)}

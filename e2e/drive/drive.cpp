@@ -356,6 +356,16 @@ int TestWindow(const char* logPath) {
 // A small window with controls for the driving commands to work on.
 LRESULT CALLBACK TestDialogProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+    case WM_LBUTTONUP: {
+        // A release on the window's face (not on a control), in screen
+        // coordinates.
+        POINT p = {(short)LOWORD(lParam), (short)HIWORD(lParam)};
+        ClientToScreen(w, &p);
+        char line[64];
+        wsprintfA(line, "up %ld %ld\r\n", p.x, p.y);
+        LogLine(line);
+        return 0;
+    }
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) {
             int answer = MessageBoxA(w, "Button pressed", "Zavir Test", MB_OKCANCEL);
