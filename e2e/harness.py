@@ -127,9 +127,13 @@ class Display:
         deadline = time.monotonic() + 10
         while not os.path.exists(socket):
             if not is_running(self.proc.pid) or time.monotonic() > deadline:
-                self.stop()
-                raise HarnessError("Xvfb %s did not start" % self.name)
+                break
             time.sleep(0.05)
+        # A display number already taken: the socket is another server's.
+        time.sleep(0.2)
+        if not is_running(self.proc.pid) or not os.path.exists(socket):
+            self.stop()
+            raise HarnessError("Xvfb %s did not start (see %s)" % (self.name, self.log_path))
         return self
 
     def stop(self):

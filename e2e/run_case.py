@@ -13,6 +13,7 @@ ZAVIR_E2E_WINE_ROOT the folder of the prefixes (default WORK/wine).
 import argparse
 import json
 import os
+import signal
 import sys
 import time
 import traceback
@@ -127,6 +128,8 @@ def main(argv=None):
     one.add_argument("name")
     args = parser.parse_args(argv)
     args.work = os.path.abspath(args.work)
+    # Ended from outside (a ctest time-out): still end what the case started.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     return {"up": up, "down": down, "case": run_case}[args.command](args)
 
 

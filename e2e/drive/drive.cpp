@@ -15,6 +15,7 @@
 //   ZDRIVE testdialog LOGFILE              a window with a button and a check box;
 //                                          the button shows a message box
 //   ZDRIVE readcom N COUNT MS [BAUD]       read COUNT bytes from COMn, print them in hex
+//   ZDRIVE bench COUNT                      time COUNT raw-position requests
 // CLASS or TITLE "-" matches any.  Exit code 0 on success, 1 on failure.
 #include <windows.h>
 #include <stdio.h>
@@ -454,6 +455,25 @@ int ReadCom(int port, DWORD count, DWORD ms, DWORD baud) {
     return have == count ? 0 : 1;
 }
 
+// Round trips to the driver: a figure, not a test.
+int Bench(DWORD count) {
+    ZavirDriver d;
+    if (!OpenZavirDriver(&d) || count == 0) return 1;
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    LONG x = 0, y = 0;
+    DWORD failed = 0;
+    for (DWORD i = 0; i < count; ++i)
+        if (!ReadRawPosition(&d, &x, &y)) ++failed;
+    QueryPerformanceCounter(&end);
+    CloseZavirDriver(&d);
+    double us = (double)(end.QuadPart - start.QuadPart) * 1e6 / (double)frequency.QuadPart;
+    Out("bench requests=%lu failed=%lu total_us=%ld per_request_us=%ld", (unsigned long)count,
+        (unsigned long)failed, (long)us, (long)(us / count));
+    return failed == 0 ? 0 : 1;
+}
+
 int Usage() {
     Out("usage: see the comment at the top of drive.cpp");
     return 1;
@@ -472,6 +492,7 @@ int main(int argc, char** argv) {
     if (strcmp(command, "halfframe") == 0) return HalfFrame();
     if (strcmp(command, "testwindow") == 0 && left >= 1) return TestWindow(rest[0]);
     if (strcmp(command, "testdialog") == 0 && left >= 1) return TestDialog(rest[0]);
+    if (strcmp(command, "bench") == 0 && left >= 1) return Bench(Number(rest[0]));
     if (strcmp(command, "readcom") == 0 && left >= 3)
         return ReadCom((int)Number(rest[0]), Number(rest[1]), Number(rest[2]),
                        left >= 4 ? Number(rest[3]) : 9600);
