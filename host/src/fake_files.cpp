@@ -168,6 +168,16 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
     return TRUE;
 }
 
+DWORD WINAPI GetFileAttributesA(LPCSTR path) {
+    Record("GetFileAttributesA", Quote(path));
+    if (TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE), INVALID_FILE_ATTRIBUTES;
+    std::string key = Key(path);
+    if (g_files.count(key)) return FILE_ATTRIBUTE_NORMAL;
+    if (g_dirs.count(key)) return FILE_ATTRIBUTE_DIRECTORY;
+    SetLastError(g_dirs.count(ParentKey(key)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    return INVALID_FILE_ATTRIBUTES;
+}
+
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
     Record("GetSystemDirectoryA", Format("size=%u", size));
     UINT length = (UINT)g_systemDir.size();

@@ -1,0 +1,10 @@
+// Resources of CONFIG.EXE.
+#ifndef ZAVIR_CONFIG_RESOURCE_H
+#define ZAVIR_CONFIG_RESOURCE_H
+
+#define IDI_CONFIG 101
+#define IDD_CONFIG 130
+#define IDC_REPORT 1080
+#define IDC_CLOSE 1081
+
+#endif

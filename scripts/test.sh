@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Sets up a fresh machine and runs every test of the suite:
+#   host  - the program logic against the in-memory Windows, with sanitizers
+#   win32 - the Windows 95/98/ME release, checked for what Windows 98 can load
+#   win64 - the real programs end to end under Wine
+# Exits non-zero on any failure.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh || exit 1
+
+passed=0
+failed=0
+status=0
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+
+run_preset() {
+  local preset=$1
+  echo "=== $preset: configure and build"
+  if ! cmake --preset "$preset" >/dev/null || ! cmake --build --preset "$preset"; then
+    echo "=== $preset: build FAILED"
+    status=1
+    failed=$((failed + 1))
+    return
+  fi
+  echo "=== $preset: tests"
+  ctest --preset "$preset" 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  local total fails
+  total=$(grep -oE 'tests failed out of [0-9]+' "$log" | grep -oE '[0-9]+$' || echo 0)
+  fails=$(grep -oE '[0-9]+ tests failed' "$log" | grep -oE '^[0-9]+' || echo 0)
+  passed=$((passed + total - fails))
+  failed=$((failed + fails))
+  [ "$rc" -ne 0 ] && status=1
+}
+
+run_preset host
+run_preset win32
+run_preset win64
+
+echo "=== pictures are what tools/make_art.py draws"
+if ! python3 tools/make_art.py --check; then
+  status=1
+  failed=$((failed + 1))
+fi
+
+echo
+echo "all presets: $passed passed, $failed failed"
+exit $status

@@ -1,0 +1,134 @@
+// The installation page: on the first tick of its timer it registers the
+// start-up entries and the double-click values, saves the settings once
+// more, copies the programs into the Start menu and lets the user restart.
+#include "resource.h"
+#include "setup.h"
+
+char ProgramsFolder[SETUP_FOLDER_SIZE];
+
+namespace {
+
+const UINT_PTR kInstallTimer = 1;
+const UINT kInstallDelay = 200;  // ms: the page is painted before the work
+
+const char kDeskTopKey[] = "Control Panel\\DeskTop";
+const char kMouseKey[] = "Control Panel\\Mouse";
+const char kShellFoldersKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const char kRunKey[] = "software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kRunServicesKey[] = "software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
+const char kStartupValue[] = "Zavir";
+
+struct ProgramFile {
+    const char* source;
+    const char* tail;  // after ProgramsFolder
+    const char* status;
+};
+const ProgramFile kPrograms[] = {
+    {"TOUCH.EXE", "\\ZAVIR\\TOUCH.EXE", "Now Write TOUCH.EXE"},
+    {"UNINSTAL.EXE", "\\ZAVIR\\UNINSTAL.EXE", "Now Write UNINSTAL.EXE"},
+    {"TRUEPOS.EXE", "\\ZAVIR\\TRUEPOS.EXE", "Now Write TRUEPOS.EXE"},
+    {"CONFIG.EXE", "\\ZAVIR\\CONFIG.EXE", "Now Write CONFIG.EXE"},
+};
+
+char StatusText[64];
+
+// Registry text values are stored with their terminating zero.
+void SetText(HKEY key, const char* name, const char* text) {
+    RegSetValueExA(key, name, 0, REG_SZ, (const BYTE*)text, (DWORD)lstrlenA(text) + 1);
+}
+
+void SetTextInCreatedKey(HKEY root, const char* path, const char* name, const char* text) {
+    HKEY key;
+    DWORD disposition;
+    if (RegCreateKeyExA(root, path, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, &key,
+                        &disposition) != ERROR_SUCCESS)
+        return;
+    SetText(key, name, text);
+    RegCloseKey(key);
+}
+
+// Takes the current user's Programs folder only when the whole value,
+// with its terminating zero, came back: a longer or unterminated value
+// leaves the folder empty.
+void ReadProgramsFolder(void) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kShellFoldersKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    char value[SETUP_FOLDER_SIZE];
+    DWORD size = sizeof value;
+    DWORD type = 0;
+    LONG result = RegQueryValueExA(key, "Programs", NULL, &type, (LPBYTE)value, &size);
+    if (result == ERROR_SUCCESS && size <= sizeof value && memchr(value, '\0', size) != NULL)
+        lstrcpyA(ProgramsFolder, value);
+    RegCloseKey(key);
+}
+
+void ShowStatus(HWND page, const char* text) {
+    lstrcpynA(StatusText, text, sizeof StatusText);
+    SetDlgItemTextA(page, IDC_STATUS, StatusText);
+    UpdateWindow(GetDlgItem(page, IDC_STATUS));
+}
+
+void Install(HWND page) {
+    WriteStartupEntries();
+    SaveSettings();
+    InstallFiles(page);
+    ShowStatus(page, "Installation Driver OK !!");
+    HWND reboot = GetDlgItem(page, IDC_REBOOT);
+    EnableWindow(reboot, TRUE);
+    SetFocus(reboot);
+    KillTimer(page, kInstallTimer);
+}
+
+}  // namespace
+
+void WriteStartupEntries(void) {
+    HKEY key;
+    // The desktop key belongs to Windows: written only when it is there.
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kDeskTopKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        SetText(key, "DoubleClickHeight", "40");
+        SetText(key, "DoubleClickWidth", "40");
+        RegCloseKey(key);
+    }
+    SetTextInCreatedKey(HKEY_CURRENT_USER, kMouseKey, "DoubleClickSpeed", "500");
+
+    ReadProgramsFolder();
+
+    // A path that does not fit is not written at all rather than cut.
+    char path[SETUP_PATH_SIZE];
+    if (JoinPath(path, sizeof path, ProgramsFolder, "\\ZAVIR\\TOUCH.EXE"))
+        SetTextInCreatedKey(HKEY_LOCAL_MACHINE, kRunKey, kStartupValue, path);
+    if (SystemPath(path, sizeof path, "\\STARTVXD.EXE"))
+        SetTextInCreatedKey(HKEY_LOCAL_MACHINE, kRunServicesKey, kStartupValue, path);
+}
+
+void InstallFiles(HWND page) {
+    char path[SETUP_PATH_SIZE];
+    if (JoinPath(path, sizeof path, ProgramsFolder, "\\ZAVIR")) CreateDirectoryA(path, NULL);
+    for (size_t i = 0; i < sizeof kPrograms / sizeof kPrograms[0]; ++i) {
+        ShowStatus(page, kPrograms[i].status);
+        if (JoinPath(path, sizeof path, ProgramsFolder, kPrograms[i].tail))
+            CopyFileA(kPrograms[i].source, path, FALSE);
+    }
+}
+
+INT_PTR CALLBACK InstallPageProc(HWND page, UINT msg, WPARAM wParam, LPARAM) {
+    switch (msg) {
+        case WM_INITDIALOG:
+            SetTimer(page, kInstallTimer, kInstallDelay, NULL);
+            EnableWindow(GetDlgItem(page, IDC_REBOOT), FALSE);
+            return TRUE;
+        case WM_TIMER:
+            // All the work happens in this one tick; the timer ends with it.
+            if (wParam == kInstallTimer) Install(page);
+            return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDC_REBOOT) {
+                EndDialog(page, 0);
+                ExitWindowsEx(EWX_REBOOT, 0);
+            }
+            return TRUE;
+    }
+    return FALSE;
+}

@@ -1,0 +1,30 @@
+// Resource numbers of the calibration tool, defined once here for the
+// program and its resource script.
+#ifndef TRUEPOS_RESOURCE_H
+#define TRUEPOS_RESOURCE_H
+
+#define IDI_TRUEPOS 101
+#define IDB_TARGET 109
+#define IDD_CALIBRATION 115
+#define IDB_LOGO 119
+#define IDB_BANNER 126
+
+#define IDC_TARGET_TOPLEFT 1018
+#define IDC_TARGET_TOPRIGHT 1019
+#define IDC_TARGET_BOTTOMLEFT 1020
+#define IDC_TARGET_BOTTOMRIGHT 1021
+#define IDC_INSTRUCTION_1 1027
+#define IDC_INSTRUCTION_4 1028
+#define IDC_RESULT_1 1029
+#define IDC_RESULT_2 1030
+#define IDC_DISPLAY_LABEL 1031
+#define IDC_OK_BUTTON 1044
+#define IDC_LOGO 1059
+#define IDC_CANCEL_BUTTON 1062
+#define IDC_RETRY_BUTTON 1063
+#define IDC_BANNER 1065
+#define IDC_INSTRUCTION_2 1073
+#define IDC_INSTRUCTION_3 1074
+#define IDC_INSTRUCTION_5 1075
+
+#endif
