@@ -1,0 +1,293 @@
+#include "emu_core.h"
+
+namespace {
+
+struct Point2 {
+    double x;
+    double y;
+};
+
+double Cross(Point2 a, Point2 b) { return a.x * b.y - a.y * b.x; }
+
+Point2 Sub(Point2 a, Point2 b) {
+    Point2 r = {a.x - b.x, a.y - b.y};
+    return r;
+}
+
+double Abs(double v) { return v < 0 ? -v : v; }
+
+// The corners in the order of the screen's edge: top-left, top-right,
+// bottom-right, bottom-left.
+void CornerPoints(const CornerSet* c, Point2 p[4]) {
+    p[0].x = c->LeftUpX;  p[0].y = c->LeftUpY;
+    p[1].x = c->RightUpX; p[1].y = c->RightUpY;
+    p[2].x = c->RightDnX; p[2].y = c->RightDnY;
+    p[3].x = c->LeftDnX;  p[3].y = c->LeftDnY;
+}
+
+LONG RoundToPixel(double fraction, int size) {
+    if (fraction < 0) fraction = 0;
+    if (fraction > 1) fraction = 1;
+    LONG pixel = (LONG)(fraction * (size - 1) + 0.5);
+    if (pixel > size - 1) pixel = size - 1;
+    return pixel;
+}
+
+char* AppendHex(char* out, DWORD value, int minDigits) {
+    static const char kDigits[] = "0123456789abcdef";
+    char digits[8];
+    int count = 0;
+    do {
+        digits[count++] = kDigits[value & 0xF];
+        value >>= 4;
+    } while (value != 0);
+    while (count < minDigits) digits[count++] = '0';
+    *out++ = '0';
+    *out++ = 'x';
+    while (count > 0) *out++ = digits[--count];
+    return out;
+}
+
+struct RequestShape {
+    DWORD code;
+    DWORD inWords;   // words the request reads
+    DWORD outWords;  // words its answer holds
+};
+
+const RequestShape kShapes[] = {
+    {kReadRawPositionRequest, 0, 2}, {kLeftUpCornerRequest, 2, 0},
+    {kRightUpCornerRequest, 2, 0},   {kRightDnCornerRequest, 2, 0},
+    {kLeftDnCornerRequest, 2, 0},    {kCalibrationModeRequest, 2, 0},
+    {kHandOverRequest, 1, 0},        {kPacketRequest, 4, 0},
+};
+
+const RequestShape* FindShape(DWORD code) {
+    for (unsigned i = 0; i < sizeof kShapes / sizeof kShapes[0]; ++i)
+        if (kShapes[i].code == code) return &kShapes[i];
+    return NULL;
+}
+
+void SetNoAction(EmuAction* action) {
+    action->kind = kEmuNothing;
+    action->pixelX = 0;
+    action->pixelY = 0;
+}
+
+BOOL HandlePacket(EmuState* s, const DWORD word[4], EmuAction* action) {
+    if (IsReleasePacket(word)) {
+        // The touch service forwards every release twice; only the first
+        // one after a touch lifts the finger.
+        if (!s->touching) return TRUE;
+        s->touching = FALSE;
+        if (!s->calibrating) {
+            action->kind = kEmuLift;
+            return TRUE;
+        }
+        if (MapRawToScreen(&s->corners, s->lastRawX, s->lastRawY, s->screenWidth,
+                           s->screenHeight, &action->pixelX, &action->pixelY))
+            action->kind = kEmuCalibrationUp;
+        return TRUE;
+    }
+    LONG x, y;
+    if (!DecodeTouchPacket(word, &x, &y)) return FALSE;
+    s->lastRawX = x;
+    s->lastRawY = y;
+    if (s->calibrating) {
+        s->touching = TRUE;
+        return TRUE;
+    }
+    if (!MapRawToScreen(&s->corners, x, y, s->screenWidth, s->screenHeight, &action->pixelX,
+                        &action->pixelY))
+        return TRUE;
+    action->kind = s->touching ? kEmuMove : kEmuMoveAndPress;
+    s->touching = TRUE;
+    return TRUE;
+}
+
+}  // namespace
+
+void DefaultCorners(CornerSet* c) {
+    c->LeftUpX = 0;     c->LeftUpY = 0;
+    c->RightUpX = 1024; c->RightUpY = 0;
+    c->RightDnX = 1024; c->RightDnY = 1024;
+    c->LeftDnX = 0;     c->LeftDnY = 1024;
+}
+
+BOOL CornersUsable(const CornerSet* corners) {
+    Point2 p[4];
+    CornerPoints(corners, p);
+    // A convex quadrilateral: every turn along its edge goes the same way.
+    // Either way round is fine (a panel may be mounted mirrored).
+    int sign = 0;
+    for (int i = 0; i < 4; ++i) {
+        double turn = Cross(Sub(p[(i + 1) % 4], p[i]), Sub(p[(i + 2) % 4], p[(i + 1) % 4]));
+        if (turn == 0) return FALSE;
+        int s = turn > 0 ? 1 : -1;
+        if (sign != 0 && s != sign) return FALSE;
+        sign = s;
+    }
+    return TRUE;
+}
+
+BOOL MapRawToScreen(const CornerSet* corners, LONG rawX, LONG rawY, int screenWidth,
+                    int screenHeight, LONG* pixelX, LONG* pixelY) {
+    if (screenWidth <= 0 || screenHeight <= 0 || !CornersUsable(corners)) return FALSE;
+    Point2 p[4];
+    CornerPoints(corners, p);
+    // Bilinear patch P(u, v) = a + e*u + f*v + g*u*v over the four corners;
+    // solve P(u, v) = raw for (u, v) by Newton's method.
+    Point2 e = Sub(p[1], p[0]);
+    Point2 f = Sub(p[3], p[0]);
+    Point2 g = {p[0].x - p[1].x + p[2].x - p[3].x, p[0].y - p[1].y + p[2].y - p[3].y};
+    Point2 target = {(double)rawX - p[0].x, (double)rawY - p[0].y};
+    double scale = Abs(e.x) + Abs(e.y) + Abs(f.x) + Abs(f.y);
+    double u = 0.5, v = 0.5;
+    BOOL converged = FALSE;
+    for (int i = 0; i < 60 && !converged; ++i) {
+        double rx = e.x * u + f.x * v + g.x * u * v - target.x;
+        double ry = e.y * u + f.y * v + g.y * u * v - target.y;
+        double ju_x = e.x + g.x * v, jv_x = f.x + g.x * u;
+        double ju_y = e.y + g.y * v, jv_y = f.y + g.y * u;
+        double det = ju_x * jv_y - jv_x * ju_y;
+        if (Abs(det) < 1e-12 * scale * scale) return FALSE;
+        double du = (rx * jv_y - jv_x * ry) / det;
+        double dv = (ju_x * ry - rx * ju_y) / det;
+        u -= du;
+        v -= dv;
+        // Far outside the corners the patch may fold; keep the search
+        // within reach of the screen (raw positions go to 16383).
+        if (u < -1000) u = -1000;
+        if (u > 1000) u = 1000;
+        if (v < -1000) v = -1000;
+        if (v > 1000) v = 1000;
+        converged = Abs(du) + Abs(dv) < 1e-9;
+    }
+    if (!converged) return FALSE;
+    *pixelX = RoundToPixel(u, screenWidth);
+    *pixelY = RoundToPixel(v, screenHeight);
+    return TRUE;
+}
+
+LONG AbsoluteInputCoordinate(LONG pixel, int screenSize) {
+    if (screenSize <= 0 || pixel <= 0) return 0;
+    if (pixel >= screenSize) pixel = screenSize - 1;
+    // Smallest value whose pixel, truncated or rounded, is this one.
+    LONG value = (LONG)(((long long)pixel * 65536 + screenSize - 1) / screenSize);
+    return value > 65535 ? 65535 : value;
+}
+
+int FormatRequestLine(char* buffer, int capacity, const ZavirWireRequest* request) {
+    // "0x" + up to 8 digits per field, 1 + 4 fields, 4 spaces, terminator.
+    const int kLongest = 5 * 10 + 4 + 1;
+    if (capacity < kLongest) {
+        if (capacity > 0) buffer[0] = '\0';
+        return 0;
+    }
+    DWORD words = request->inSize / 4;
+    if (words > ZAVIR_MAX_WORDS) words = ZAVIR_MAX_WORDS;
+    char* out = AppendHex(buffer, request->code, 6);
+    for (DWORD i = 0; i < words; ++i) {
+        *out++ = ' ';
+        out = AppendHex(out, request->in[i], 8);
+    }
+    *out = '\0';
+    return (int)(out - buffer);
+}
+
+void InitEmuState(EmuState* state, const CornerSet* corners, int screenWidth, int screenHeight) {
+    state->corners = *corners;
+    state->screenWidth = screenWidth;
+    state->screenHeight = screenHeight;
+    state->calibrating = FALSE;
+    state->touching = FALSE;
+    state->lastRawX = 0;
+    state->lastRawY = 0;
+}
+
+void HandleRequest(EmuState* s, const ZavirWireRequest* request, ZavirWireAnswer* answer,
+                   EmuAction* action) {
+    ZeroMemory(answer, sizeof *answer);
+    SetNoAction(action);
+    const RequestShape* shape = FindShape(request->code);
+    const DWORD frame = ZAVIR_MAX_WORDS * sizeof(DWORD);
+    if (!shape || request->inSize > frame || request->outSize > frame ||
+        request->inSize < shape->inWords * sizeof(DWORD) ||
+        request->outSize < shape->outWords * sizeof(DWORD))
+        return;
+    const DWORD* in = request->in;
+    BOOL ok = TRUE;
+    switch (request->code) {
+    case kReadRawPositionRequest:
+        answer->out[0] = (DWORD)s->lastRawX;
+        answer->out[1] = (DWORD)s->lastRawY;
+        answer->bytesReturned = 2 * sizeof(DWORD);
+        break;
+    case kLeftUpCornerRequest:
+        s->corners.LeftUpX = (LONG)in[0];
+        s->corners.LeftUpY = (LONG)in[1];
+        break;
+    case kRightUpCornerRequest:
+        s->corners.RightUpX = (LONG)in[0];
+        s->corners.RightUpY = (LONG)in[1];
+        break;
+    case kRightDnCornerRequest:
+        s->corners.RightDnX = (LONG)in[0];
+        s->corners.RightDnY = (LONG)in[1];
+        break;
+    case kLeftDnCornerRequest:
+        s->corners.LeftDnX = (LONG)in[0];
+        s->corners.LeftDnY = (LONG)in[1];
+        break;
+    case kCalibrationModeRequest:
+        // A finger still down when the mode changes would leave the left
+        // button held for good: let it go first.
+        if (s->touching && !s->calibrating) action->kind = kEmuLift;
+        s->touching = FALSE;
+        s->calibrating = in[0] == 1;
+        break;
+    case kHandOverRequest:
+        break;
+    case kPacketRequest:
+        ok = HandlePacket(s, in, action);
+        break;
+    }
+    answer->ok = ok ? 1 : 0;
+}
+
+BOOL ParseEmuCommandLine(const char* cmd, char* logPath, int logPathSize) {
+    if (logPathSize <= 0) return FALSE;
+    logPath[0] = '\0';
+    if (!cmd) return TRUE;
+    while (*cmd == ' ' || *cmd == '\t') ++cmd;
+    if (*cmd == '\0') return TRUE;
+    static const char kOption[] = "--log";
+    for (int i = 0; kOption[i]; ++i)
+        if (cmd[i] != kOption[i]) return FALSE;
+    cmd += sizeof kOption - 1;
+    if (*cmd != ' ' && *cmd != '\t') return FALSE;
+    while (*cmd == ' ' || *cmd == '\t') ++cmd;
+    BOOL quoted = *cmd == '"';
+    if (quoted) ++cmd;
+    int length = 0;
+    while (*cmd && (quoted ? *cmd != '"' : (*cmd != ' ' && *cmd != '\t'))) {
+        if (length + 1 >= logPathSize) {
+            logPath[0] = '\0';
+            return FALSE;
+        }
+        logPath[length++] = *cmd++;
+    }
+    logPath[length] = '\0';
+    if (quoted) {
+        if (*cmd != '"') {
+            logPath[0] = '\0';
+            return FALSE;
+        }
+        ++cmd;
+    }
+    while (*cmd == ' ' || *cmd == '\t') ++cmd;
+    if (*cmd != '\0' || length == 0) {
+        logPath[0] = '\0';
+        return FALSE;
+    }
+    return TRUE;
+}

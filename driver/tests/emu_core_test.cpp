@@ -1,0 +1,316 @@
+// The stand-in's logic: corner mapping, the absolute input scale, the log
+// line, request handling and the command line.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "emu_core.h"
+
+namespace {
+
+const int kW = 1024;
+const int kH = 768;
+
+CornerSet Square() {
+    CornerSet c;
+    DefaultCorners(&c);
+    return c;
+}
+
+struct MapCase {
+    const char* name;
+    CornerSet corners;
+    LONG rawX, rawY;
+    LONG pixelX, pixelY;
+};
+
+TEST(MapRawToScreen, MapsThroughTheCornersInForce) {
+    // A panel mounted upside down, and a skewed one as a calibration gives.
+    CornerSet turned = {1000, 1000, 24, 1000, 24, 24, 1000, 24};
+    CornerSet skewed = {100, 50, 900, 80, 950, 980, 60, 1000};
+    const MapCase cases[] = {
+        {"top-left", Square(), 0, 0, 0, 0},
+        {"bottom-right", Square(), 1024, 1024, kW - 1, kH - 1},
+        {"centre", Square(), 512, 512, 512, 384},
+        {"top-right", Square(), 1024, 0, kW - 1, 0},
+        {"bottom-left", Square(), 0, 1024, 0, kH - 1},
+        {"beyond the corners clamps", Square(), 16383, 16383, kW - 1, kH - 1},
+        {"before the corners clamps", Square(), 0, 2000, 0, kH - 1},
+        {"turned: its top-left corner", turned, 1000, 1000, 0, 0},
+        {"turned: its bottom-right corner", turned, 24, 24, kW - 1, kH - 1},
+        {"skewed: top-right", skewed, 900, 80, kW - 1, 0},
+        {"skewed: bottom-left", skewed, 60, 1000, 0, kH - 1},
+        {"skewed: bottom-right", skewed, 950, 980, kW - 1, kH - 1},
+        {"skewed: centre of the patch", skewed, (100 + 900 + 950 + 60) / 4,
+         (50 + 80 + 980 + 1000) / 4, 512, 384},
+    };
+    for (const MapCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        LONG x = -1, y = -1;
+        ASSERT_TRUE(MapRawToScreen(&c.corners, c.rawX, c.rawY, kW, kH, &x, &y));
+        EXPECT_NEAR(x, c.pixelX, 1);
+        EXPECT_NEAR(y, c.pixelY, 1);
+    }
+}
+
+TEST(MapRawToScreen, RefusesCornersThatSpanNoArea) {
+    const CornerSet unusable[] = {
+        {0, 0, 0, 0, 0, 0, 0, 0},                                // all zero, as a blank record
+        {0, 0, 512, 512, 1024, 1024, 0, 1024},                   // three on one line
+        {0, 0, 1024, 0, 0, 1024, 1024, 1024},                    // edges crossed
+        {0, 0, 1024, 0, 1024, 1024, 900, 100},                   // folded in
+    };
+    for (const CornerSet& c : unusable) {
+        LONG x = 7, y = 9;
+        EXPECT_FALSE(CornersUsable(&c));
+        EXPECT_FALSE(MapRawToScreen(&c, 10, 10, kW, kH, &x, &y));
+        EXPECT_EQ(x, 7);
+        EXPECT_EQ(y, 9);
+    }
+    CornerSet square = Square();
+    LONG x = 7, y = 9;
+    EXPECT_FALSE(MapRawToScreen(&square, 10, 10, 0, kH, &x, &y));
+}
+
+TEST(MapRawToScreen, SurvivesExtremeCornerValues) {
+    CornerSet huge = {-2147483647 - 1, -2147483647 - 1, 2147483647, -2147483647 - 1,
+                      2147483647,      2147483647,      -2147483647 - 1, 2147483647};
+    LONG x = -1, y = -1;
+    ASSERT_TRUE(MapRawToScreen(&huge, 0, 0, kW, kH, &x, &y));
+    EXPECT_NEAR(x, kW / 2, 1);
+    EXPECT_NEAR(y, kH / 2, 1);
+}
+
+TEST(AbsoluteInputCoordinate, LandsOnTheSamePixelTruncatedOrRounded) {
+    for (int size : {640, 768, 800, 1024, 1080, 1366, 1920, 2560}) {
+        for (LONG pixel = 0; pixel < size; ++pixel) {
+            LONG value = AbsoluteInputCoordinate(pixel, size);
+            ASSERT_GE(value, 0);
+            ASSERT_LE(value, 65535);
+            double exact = (double)value * size / 65536.0;
+            ASSERT_EQ((LONG)std::floor(exact), pixel) << size;
+            ASSERT_EQ((LONG)std::floor(exact + 0.5), pixel) << size;
+        }
+        EXPECT_EQ(AbsoluteInputCoordinate(-5, size), 0);
+        EXPECT_EQ(AbsoluteInputCoordinate(size + 5, size), AbsoluteInputCoordinate(size - 1, size));
+    }
+}
+
+ZavirWireRequest Request(DWORD code, DWORD inSize, DWORD outSize,
+                         std::vector<DWORD> words = {}) {
+    ZavirWireRequest r = {};
+    r.code = code;
+    r.inSize = inSize;
+    r.outSize = outSize;
+    for (size_t i = 0; i < words.size() && i < ZAVIR_MAX_WORDS; ++i) r.in[i] = words[i];
+    return r;
+}
+
+std::string Line(const ZavirWireRequest& r) {
+    char buffer[128];
+    int length = FormatRequestLine(buffer, sizeof buffer, &r);
+    EXPECT_EQ((size_t)length, std::string(buffer).size());
+    return buffer;
+}
+
+TEST(FormatRequestLine, WritesTheCodeAndEveryInputWord) {
+    EXPECT_EQ(Line(Request(0x222043, 16, 16, {0xFE, 0xFE, 0, 0})),
+              "0x222043 0x000000fe 0x000000fe 0x00000000 0x00000000");
+    EXPECT_EQ(Line(Request(0x22200B, 12, 12, {0xFFFFFFFF, 0x12AB, 0})),
+              "0x22200b 0xffffffff 0x000012ab 0x00000000");
+    EXPECT_EQ(Line(Request(0x222007, 0, 12)), "0x222007");
+    EXPECT_EQ(Line(Request(0x5, 6, 0, {1, 2})), "0x000005 0x00000001");
+    // An oversized request still logs only what its frame carries.
+    EXPECT_EQ(Line(Request(0xDEADBEEF, 400, 0, {1, 2, 3, 4})),
+              "0xdeadbeef 0x00000001 0x00000002 0x00000003 0x00000004");
+}
+
+TEST(FormatRequestLine, WritesNothingIntoATooSmallBuffer) {
+    char small[20] = "untouched";
+    ZavirWireRequest r = Request(0x222043, 16, 16, {1, 2, 3, 4});
+    EXPECT_EQ(FormatRequestLine(small, sizeof small, &r), 0);
+    EXPECT_STREQ(small, "");
+}
+
+class EmuStateTest : public ::testing::Test {
+   protected:
+    void SetUp() override {
+        CornerSet c = Square();
+        InitEmuState(&state, &c, kW, kH);
+    }
+
+    // Sends one request; returns whether it succeeded.
+    BOOL Send(const ZavirWireRequest& r) {
+        HandleRequest(&state, &r, &answer, &action);
+        return answer.ok != 0;
+    }
+    BOOL Touch(LONG x, LONG y) {
+        return Send(Request(kPacketRequest, 16, 16,
+                            {(DWORD)(x / 128), (DWORD)(x % 128), (DWORD)(y / 128),
+                             (DWORD)(y % 128)}));
+    }
+    BOOL Release() { return Send(Request(kPacketRequest, 16, 16, {0xFE, 0xFE, 0, 0})); }
+    BOOL Calibrate(DWORD on) { return Send(Request(kCalibrationModeRequest, 12, 12, {on, 0, 0})); }
+    void ExpectAction(EmuActionKind kind, LONG x = -1, LONG y = -1) {
+        EXPECT_EQ(action.kind, kind);
+        if (x >= 0) {
+            EXPECT_EQ(action.pixelX, x);
+        }
+        if (y >= 0) {
+            EXPECT_EQ(action.pixelY, y);
+        }
+    }
+
+    EmuState state;
+    ZavirWireAnswer answer;
+    EmuAction action;
+};
+
+TEST_F(EmuStateTest, ATouchPressesMovesAndOneReleaseLifts) {
+    ASSERT_TRUE(Touch(0, 0));
+    ExpectAction(kEmuMoveAndPress, 0, 0);
+    ASSERT_TRUE(Touch(512, 512));
+    ExpectAction(kEmuMove, 512, 384);
+    ASSERT_TRUE(Release());
+    ExpectAction(kEmuLift);
+    // The service forwards each release twice; the second is no new lift.
+    ASSERT_TRUE(Release());
+    ExpectAction(kEmuNothing);
+    ASSERT_TRUE(Touch(1024, 1024));
+    ExpectAction(kEmuMoveAndPress, kW - 1, kH - 1);
+}
+
+TEST_F(EmuStateTest, AnswersTheLastTouchsRawPositionAsValues) {
+    ASSERT_TRUE(Touch(300, 700));
+    ASSERT_TRUE(Touch(301, 9000));
+    ASSERT_TRUE(Release());
+    ASSERT_TRUE(Send(Request(kReadRawPositionRequest, 12, 12)));
+    EXPECT_EQ(answer.out[0], 301u);
+    EXPECT_EQ(answer.out[1], 9000u);
+    EXPECT_EQ(answer.bytesReturned, 8u);
+}
+
+TEST_F(EmuStateTest, CalibrationTurnsALiftedFingerIntoOneReleaseUnderTheTouch) {
+    ASSERT_TRUE(Calibrate(1));
+    ASSERT_TRUE(Touch(256, 768));
+    ExpectAction(kEmuNothing);  // no pointer movement while collecting
+    ASSERT_TRUE(Release());
+    ExpectAction(kEmuCalibrationUp, 256, 575);
+    ASSERT_TRUE(Release());
+    ExpectAction(kEmuNothing);
+    ASSERT_TRUE(Send(Request(kReadRawPositionRequest, 12, 12)));
+    EXPECT_EQ(answer.out[0], 256u);
+    EXPECT_EQ(answer.out[1], 768u);
+    // Back to normal: touches move the pointer again.
+    ASSERT_TRUE(Calibrate(0));
+    ASSERT_TRUE(Touch(0, 0));
+    ExpectAction(kEmuMoveAndPress, 0, 0);
+}
+
+TEST_F(EmuStateTest, ChangingModeWithAFingerDownLetsTheButtonGo) {
+    ASSERT_TRUE(Touch(10, 10));
+    ASSERT_TRUE(Calibrate(1));
+    ExpectAction(kEmuLift);
+    ASSERT_TRUE(Release());
+    ExpectAction(kEmuNothing);  // no touch was collected in calibration mode
+}
+
+TEST_F(EmuStateTest, CornerRequestsTakeEffectAtOnce) {
+    // Corners of a panel turned upside down, in the order the tools send them.
+    ASSERT_TRUE(Send(Request(kLeftUpCornerRequest, 12, 12, {1000, 1000, 0})));
+    ASSERT_TRUE(Send(Request(kRightUpCornerRequest, 12, 12, {24, 1000, 0})));
+    ASSERT_TRUE(Send(Request(kLeftDnCornerRequest, 12, 12, {1000, 24, 0})));
+    ASSERT_TRUE(Send(Request(kRightDnCornerRequest, 12, 12, {24, 24, 0})));
+    ASSERT_TRUE(Touch(1000, 1000));
+    ExpectAction(kEmuMoveAndPress, 0, 0);
+    ASSERT_TRUE(Touch(24, 24));
+    ExpectAction(kEmuMove, kW - 1, kH - 1);
+    // Negative corners arrive as words and stay signed.
+    ASSERT_TRUE(Send(Request(kLeftUpCornerRequest, 12, 12, {(DWORD)-40, (DWORD)-30, 0})));
+    EXPECT_EQ(state.corners.LeftUpX, -40);
+    EXPECT_EQ(state.corners.LeftUpY, -30);
+}
+
+TEST_F(EmuStateTest, CornersThatCannotMapLeaveThePointerAlone) {
+    for (DWORD code : {kLeftUpCornerRequest, kRightUpCornerRequest, kLeftDnCornerRequest,
+                       kRightDnCornerRequest})
+        ASSERT_TRUE(Send(Request(code, 12, 12, {5, 5, 0})));
+    ASSERT_TRUE(Touch(5, 5));
+    ExpectAction(kEmuNothing);
+    ASSERT_TRUE(Release());
+    ExpectAction(kEmuNothing);  // nothing was pressed
+}
+
+TEST_F(EmuStateTest, BadRequestsFailAndChangeNothing) {
+    ASSERT_TRUE(Touch(100, 200));
+    ASSERT_TRUE(Release());
+    const EmuState before = state;
+    struct BadCase {
+        const char* name;
+        ZavirWireRequest request;
+    };
+    const BadCase cases[] = {
+        {"unknown code", Request(0x222003, 12, 12, {1, 2, 3})},
+        {"packet with 12 bytes", Request(kPacketRequest, 12, 16, {1, 2, 3})},
+        {"corner with 4 bytes", Request(kLeftUpCornerRequest, 4, 12, {1})},
+        {"mode without words", Request(kCalibrationModeRequest, 0, 12)},
+        {"raw position with no room", Request(kReadRawPositionRequest, 12, 4)},
+        {"input larger than a frame", Request(kLeftUpCornerRequest, 17, 12, {1, 2})},
+        {"answer larger than a frame", Request(kHandOverRequest, 12, 0x10000, {0})},
+        {"lead byte as data", Request(kPacketRequest, 16, 16, {0xFF, 1, 2, 3})},
+        {"half a release marker", Request(kPacketRequest, 16, 16, {0xFE, 0x10, 0, 0})},
+    };
+    for (const BadCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_FALSE(Send(c.request));
+        ExpectAction(kEmuNothing);
+        EXPECT_EQ(answer.bytesReturned, 0u);
+        EXPECT_EQ(memcmp(&state, &before, sizeof state), 0);
+    }
+    ASSERT_TRUE(Send(Request(kHandOverRequest, 12, 12, {0, 0, 0})));
+}
+
+struct CommandCase {
+    const char* line;
+    bool ok;
+    const char* path;
+};
+
+TEST(ParseEmuCommandLine, TakesNothingOrALogFile) {
+    const CommandCase cases[] = {
+        {"", true, ""},
+        {"   ", true, ""},
+        {"--log C:\\emu.log", true, "C:\\emu.log"},
+        {"  --log   emu.log  ", true, "emu.log"},
+        {"--log \"C:\\a dir\\emu.log\"", true, "C:\\a dir\\emu.log"},
+        {"--log", false, ""},
+        {"--log ", false, ""},
+        {"--log \"unterminated", false, ""},
+        {"--log a b", false, ""},
+        {"--logfile x", false, ""},
+        {"--verbose", false, ""},
+    };
+    for (const CommandCase& c : cases) {
+        SCOPED_TRACE(c.line);
+        char path[MAX_PATH] = "junk";
+        EXPECT_EQ(ParseEmuCommandLine(c.line, path, sizeof path) != FALSE, c.ok);
+        EXPECT_STREQ(path, c.path);
+    }
+    char path[MAX_PATH];
+    EXPECT_TRUE(ParseEmuCommandLine(NULL, path, sizeof path));
+}
+
+TEST(ParseEmuCommandLine, RefusesANameThatDoesNotFit) {
+    std::string line = "--log " + std::string(300, 'x');
+    char path[MAX_PATH];
+    EXPECT_FALSE(ParseEmuCommandLine(line.c_str(), path, sizeof path));
+    EXPECT_STREQ(path, "");
+    char tiny[4];
+    EXPECT_FALSE(ParseEmuCommandLine("--log abcd", tiny, sizeof tiny));
+    EXPECT_TRUE(ParseEmuCommandLine("--log abc", tiny, sizeof tiny));
+    EXPECT_STREQ(tiny, "abc");
+}
+
+}  // namespace

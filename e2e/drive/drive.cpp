@@ -1,0 +1,552 @@
+// ZDRIVE: the end-to-end tests' hands inside Wine.  A console program that
+// talks to the driver stand-in through common/ and drives other programs'
+// windows from outside, printing one line per result for the harness.
+//
+//   ZDRIVE waitpipe MS                     wait until the stand-in listens
+//   ZDRIVE session STEP...                 one driver connection, steps in order:
+//       handover | packet B1 B2 B3 B4 | corners X1 Y1 .. X4 Y4 | calib C N
+//       rawpos | cursor | sleep MS | hold (until a line on stdin)
+//       request CODE INSIZE OUTSIZE W0 W1 W2 W3     (through common/)
+//   ZDRIVE frame CODE INSIZE OUTSIZE W0..W3 | halfframe   raw pipe frames
+//   ZDRIVE find CLASS TITLE [MS] | controls CLASS TITLE | click CLASS TITLE ID
+//   ZDRIVE check CLASS TITLE ID 0|1 | close CLASS TITLE
+//   ZDRIVE msgbox [MS] | answer ID [MS]
+//   ZDRIVE testwindow LOGFILE              full-screen window logging buttons and moves
+//   ZDRIVE testdialog LOGFILE              a window with a button and a check box;
+//                                          the button shows a message box
+//   ZDRIVE readcom N COUNT MS [BAUD]       read COUNT bytes from COMn, print them in hex
+//   ZDRIVE bench COUNT                      time COUNT raw-position requests
+// CLASS or TITLE "-" matches any.  Exit code 0 on success, 1 on failure.
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "zavir.h"
+#include "zavir_wire.h"
+
+namespace {
+
+void Out(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+    printf("\n");
+    fflush(stdout);
+}
+
+DWORD Number(const char* text) { return (DWORD)strtoul(text, NULL, 0); }
+
+const char* OrNull(const char* text) { return strcmp(text, "-") == 0 ? NULL : text; }
+
+HWND FindWindowWithin(const char* cls, const char* title, DWORD ms) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        HWND w = FindWindowA(OrNull(cls), OrNull(title));
+        if (w || GetTickCount() - start >= ms) return w;
+        Sleep(50);
+    }
+}
+
+void TextOf(HWND w, char* text, int size) {
+    DWORD_PTR length = 0;
+    text[0] = '\0';
+    // WM_GETTEXT, not GetWindowText: it reaches other processes' controls.
+    SendMessageTimeoutA(w, WM_GETTEXT, size, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, &length);
+    text[size - 1] = '\0';
+    for (char* p = text; *p; ++p)
+        if (*p == '\r' || *p == '\n' || *p == '"') *p = ' ';
+}
+
+BOOL CALLBACK PrintControl(HWND w, LPARAM) {
+    char cls[128], text[512];
+    GetClassNameA(w, cls, sizeof cls);
+    TextOf(w, text, sizeof text);
+    RECT r;
+    GetWindowRect(w, &r);
+    DWORD_PTR checked = 0;
+    LONG style = GetWindowLongA(w, GWL_STYLE);
+    if (lstrcmpiA(cls, "Button") == 0)
+        SendMessageTimeoutA(w, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &checked);
+    Out("control id=%d class=\"%s\" text=\"%s\" visible=%d enabled=%d checked=%d "
+        "style=0x%08lx rect=%ld,%ld,%ld,%ld",
+        GetDlgCtrlID(w), cls, text, IsWindowVisible(w) ? 1 : 0, IsWindowEnabled(w) ? 1 : 0,
+        (int)checked, (unsigned long)style, r.left, r.top, r.right, r.bottom);
+    return TRUE;
+}
+
+struct MessageBoxSearch {
+    HWND found;
+};
+
+BOOL CALLBACK FindMessageBox(HWND w, LPARAM parameter) {
+    char cls[32];
+    GetClassNameA(w, cls, sizeof cls);
+    if (strcmp(cls, "#32770") == 0 && IsWindowVisible(w) && GetDlgItem(w, 0xFFFF)) {
+        ((MessageBoxSearch*)parameter)->found = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND MessageBoxWithin(DWORD ms) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        MessageBoxSearch search = {NULL};
+        EnumWindows(FindMessageBox, (LPARAM)&search);
+        if (search.found || GetTickCount() - start >= ms) return search.found;
+        Sleep(50);
+    }
+}
+
+int Click(HWND dialog, int id) {
+    HWND button = GetDlgItem(dialog, id);
+    if (!button) {
+        Out("no control %d", id);
+        return 1;
+    }
+    // Posted, so that a modal loop the click opens does not hold us.
+    PostMessageA(button, BM_CLICK, 0, 0);
+    Out("clicked %d", id);
+    return 0;
+}
+
+int WaitPipe(DWORD ms) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (WaitNamedPipeA(ZAVIR_PIPE_NAME, 200)) {
+            Out("pipe ready");
+            return 0;
+        }
+        if (GetTickCount() - start >= ms) break;
+        Sleep(50);
+    }
+    Out("pipe missing");
+    return 1;
+}
+
+int RequestStep(const ZavirDriver* d, DWORD code, DWORD inSize, DWORD outSize, char** w) {
+    DWORD in[4] = {Number(w[0]), Number(w[1]), Number(w[2]), Number(w[3])};
+    DWORD out[4] = {0, 0, 0, 0};
+    BOOL ok = ZavirRequest(d, code, in, inSize, out, outSize);
+    Out("request 0x%06lx ok=%d out=%lu,%lu", (unsigned long)code, ok ? 1 : 0,
+        (unsigned long)out[0], (unsigned long)out[1]);
+    return 0;
+}
+
+int Session(int argc, char** argv) {
+    ZavirDriver d;
+    if (!OpenZavirDriver(&d)) {
+        Out("open failed");
+        return 1;
+    }
+    Out("open standin=%d", d.viaStandIn ? 1 : 0);
+    int i = 0;
+    while (i < argc) {
+        const char* step = argv[i++];
+        int left = argc - i;
+        if (strcmp(step, "handover") == 0) {
+            SendHandOver(&d);
+            Out("handover");
+        } else if (strcmp(step, "packet") == 0 && left >= 4) {
+            PacketRecord p = {{Number(argv[i]), Number(argv[i + 1]), Number(argv[i + 2]),
+                               Number(argv[i + 3])}};
+            i += 4;
+            SendPacket(&d, &p);
+            Out("packet");
+        } else if (strcmp(step, "corners") == 0 && left >= 8) {
+            CornerSet c = {(LONG)Number(argv[i]),     (LONG)Number(argv[i + 1]),
+                           (LONG)Number(argv[i + 2]), (LONG)Number(argv[i + 3]),
+                           (LONG)Number(argv[i + 4]), (LONG)Number(argv[i + 5]),
+                           (LONG)Number(argv[i + 6]), (LONG)Number(argv[i + 7])};
+            i += 8;
+            SendCorners(&d, &c);
+            Out("corners");
+        } else if (strcmp(step, "calib") == 0 && left >= 2) {
+            SetCalibrationMode(&d, Number(argv[i]), Number(argv[i + 1]));
+            i += 2;
+            Out("calib");
+        } else if (strcmp(step, "rawpos") == 0) {
+            LONG x = -1, y = -1;
+            BOOL ok = ReadRawPosition(&d, &x, &y);
+            Out("rawpos ok=%d %ld %ld", ok ? 1 : 0, x, y);
+        } else if (strcmp(step, "cursor") == 0) {
+            POINT p = {-1, -1};
+            GetCursorPos(&p);
+            Out("cursor %ld %ld left=%d", p.x, p.y, (GetAsyncKeyState(VK_LBUTTON) & 0x8000) ? 1 : 0);
+        } else if (strcmp(step, "sleep") == 0 && left >= 1) {
+            Sleep(Number(argv[i++]));
+        } else if (strcmp(step, "hold") == 0) {
+            Out("holding");
+            char line[64];
+            fgets(line, sizeof line, stdin);
+        } else if (strcmp(step, "request") == 0 && left >= 7) {
+            RequestStep(&d, Number(argv[i]), Number(argv[i + 1]), Number(argv[i + 2]), argv + i + 3);
+            i += 7;
+        } else {
+            Out("bad step %s", step);
+            CloseZavirDriver(&d);
+            return 1;
+        }
+    }
+    CloseZavirDriver(&d);
+    Out("closed");
+    return 0;
+}
+
+HANDLE OpenPipe() {
+    return CreateFileA(ZAVIR_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0,
+                       NULL);
+}
+
+// Writes one frame straight onto the pipe, bypassing the client's checks.
+int Frame(char** argv) {
+    HANDLE pipe = OpenPipe();
+    if (pipe == INVALID_HANDLE_VALUE) return 1;
+    ZavirWireRequest r;
+    r.code = Number(argv[0]);
+    r.inSize = Number(argv[1]);
+    r.outSize = Number(argv[2]);
+    for (int i = 0; i < 4; ++i) r.in[i] = Number(argv[3 + i]);
+    ZavirWireAnswer a;
+    ZeroMemory(&a, sizeof a);
+    DWORD n = 0, got = 0;
+    BOOL sent = WriteFile(pipe, &r, sizeof r, &n, NULL);
+    BOOL answered = sent && ReadFile(pipe, &a, sizeof a, &got, NULL) && got == sizeof a;
+    Out("frame answered=%d ok=%lu returned=%lu", answered ? 1 : 0, (unsigned long)a.ok,
+        (unsigned long)a.bytesReturned);
+    CloseHandle(pipe);
+    return answered ? 0 : 1;
+}
+
+// Starts a request and vanishes halfway through its frame.
+int HalfFrame() {
+    HANDLE pipe = OpenPipe();
+    if (pipe == INVALID_HANDLE_VALUE) return 1;
+    DWORD code = kPacketRequest, n = 0;
+    WriteFile(pipe, &code, sizeof code, &n, NULL);
+    CloseHandle(pipe);
+    Out("half frame sent");
+    return 0;
+}
+
+HANDLE g_windowLog = INVALID_HANDLE_VALUE;
+
+void LogLine(const char* text) {
+    DWORD n = 0;
+    WriteFile(g_windowLog, text, lstrlenA(text), &n, NULL);
+}
+
+// The test window draws where the pointer went (screenshots show no
+// pointer): a trail of moves, a ring where the button went down.
+struct TrailPoint {
+    POINT p;
+    BOOL pressed;
+};
+TrailPoint g_trail[256];
+int g_trailCount = 0;
+BOOL g_buttonDown = FALSE;
+
+void AddToTrail(HWND w, POINT p, BOOL ring) {
+    if (g_trailCount == 256) {
+        MoveMemory(g_trail, g_trail + 1, sizeof g_trail - sizeof g_trail[0]);
+        --g_trailCount;
+    }
+    g_trail[g_trailCount].p = p;
+    g_trail[g_trailCount].pressed = ring;
+    ++g_trailCount;
+    InvalidateRect(w, NULL, TRUE);
+}
+
+void PaintTrail(HWND w) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(w, &ps);
+    HPEN line = CreatePen(PS_SOLID, 3, RGB(255, 255, 0));
+    HPEN ring = CreatePen(PS_SOLID, 3, RGB(255, 0, 0));
+    HGDIOBJ old = SelectObject(dc, line);
+    SelectObject(dc, GetStockObject(NULL_BRUSH));
+    for (int i = 0; i < g_trailCount; ++i) {
+        POINT p = g_trail[i].p;
+        ScreenToClient(w, &p);
+        // Each touch is its own line.
+        if (i == 0 || g_trail[i].pressed)
+            MoveToEx(dc, p.x, p.y, NULL);
+        else
+            LineTo(dc, p.x, p.y);
+        if (g_trail[i].pressed) {
+            SelectObject(dc, ring);
+            Ellipse(dc, p.x - 12, p.y - 12, p.x + 13, p.y + 13);
+            SelectObject(dc, line);
+        }
+    }
+    if (g_trailCount > 0) {
+        // Cross-hair at the last position.
+        POINT p = g_trail[g_trailCount - 1].p;
+        ScreenToClient(w, &p);
+        MoveToEx(dc, p.x - 20, p.y, NULL);
+        LineTo(dc, p.x + 21, p.y);
+        MoveToEx(dc, p.x, p.y - 20, NULL);
+        LineTo(dc, p.x, p.y + 21);
+    }
+    SelectObject(dc, old);
+    DeleteObject(line);
+    DeleteObject(ring);
+    EndPaint(w, &ps);
+}
+
+LRESULT CALLBACK TestWindowProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
+    const char* name = NULL;
+    switch (message) {
+    case WM_PAINT: PaintTrail(w); return 0;
+    case WM_LBUTTONDOWN: name = "down"; break;
+    case WM_LBUTTONUP: name = "up"; break;
+    case WM_RBUTTONDOWN: name = "rdown"; break;
+    case WM_RBUTTONUP: name = "rup"; break;
+    case WM_MOUSEMOVE: name = "move"; break;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    }
+    if (name) {
+        POINT p = {(short)LOWORD(lParam), (short)HIWORD(lParam)};
+        ClientToScreen(w, &p);
+        static POINT lastMove = {-1, -1};
+        if (message == WM_MOUSEMOVE) {
+            if (p.x == lastMove.x && p.y == lastMove.y) return 0;
+            lastMove = p;
+        }
+        char line[96];
+        wsprintfA(line, "%s %ld %ld\r\n", name, p.x, p.y);
+        LogLine(line);
+        if (message == WM_LBUTTONDOWN) g_buttonDown = TRUE;
+        if (message == WM_LBUTTONUP) g_buttonDown = FALSE;
+        if (message == WM_LBUTTONDOWN || (message == WM_MOUSEMOVE && g_buttonDown))
+            AddToTrail(w, p, message == WM_LBUTTONDOWN);
+        return 0;
+    }
+    return DefWindowProcA(w, message, wParam, lParam);
+}
+
+int TestWindow(const char* logPath) {
+    g_windowLog = CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (g_windowLog == INVALID_HANDLE_VALUE) return 1;
+    WNDCLASSA wc;
+    ZeroMemory(&wc, sizeof wc);
+    wc.lpfnWndProc = TestWindowProc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
+    wc.hbrBackground = (HBRUSH)GetStockObject(GRAY_BRUSH);
+    wc.lpszClassName = "ZavirTestWindow";
+    if (!RegisterClassA(&wc)) return 1;
+    HWND w = CreateWindowExA(0, "ZavirTestWindow", "Zavir Test Window", WS_POPUP | WS_VISIBLE, 0,
+                             0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
+                             NULL, NULL, wc.hInstance, NULL);
+    if (!w) return 1;
+    SetForegroundWindow(w);
+    LogLine("ready\r\n");
+    Out("window ready");
+    MSG m;
+    while (GetMessageA(&m, NULL, 0, 0) > 0) {
+        TranslateMessage(&m);
+        DispatchMessageA(&m);
+    }
+    CloseHandle(g_windowLog);
+    return 0;
+}
+
+// A small window with controls for the driving commands to work on.
+LRESULT CALLBACK TestDialogProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_LBUTTONUP: {
+        // A release on the window's face (not on a control), in screen
+        // coordinates.
+        POINT p = {(short)LOWORD(lParam), (short)HIWORD(lParam)};
+        ClientToScreen(w, &p);
+        char line[64];
+        wsprintfA(line, "up %ld %ld\r\n", p.x, p.y);
+        LogLine(line);
+        return 0;
+    }
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK) {
+            int answer = MessageBoxA(w, "Button pressed", "Zavir Test", MB_OKCANCEL);
+            BOOL checked = IsDlgButtonChecked(w, 100) == BST_CHECKED;
+            char line[64];
+            wsprintfA(line, "answer %d checked %d\r\n", answer, checked ? 1 : 0);
+            LogLine(line);
+            return 0;
+        }
+        break;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(w, message, wParam, lParam);
+}
+
+int TestDialog(const char* logPath) {
+    g_windowLog = CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (g_windowLog == INVALID_HANDLE_VALUE) return 1;
+    WNDCLASSA wc;
+    ZeroMemory(&wc, sizeof wc);
+    wc.lpfnWndProc = TestDialogProc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
+    wc.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
+    wc.lpszClassName = "ZavirTestDialog";
+    if (!RegisterClassA(&wc)) return 1;
+    HWND w = CreateWindowExA(0, wc.lpszClassName, "Zavir Test Dialog",
+                             WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE, 100, 100, 300, 200, NULL,
+                             NULL, wc.hInstance, NULL);
+    if (!w) return 1;
+    CreateWindowExA(0, "Static", "Touch settings", WS_CHILD | WS_VISIBLE, 10, 10, 200, 20, w,
+                    (HMENU)200, wc.hInstance, NULL);
+    CreateWindowExA(0, "Button", "Beep", WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX, 10, 40, 100,
+                    20, w, (HMENU)100, wc.hInstance, NULL);
+    CreateWindowExA(0, "Button", "OK", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, 10, 80, 80, 24,
+                    w, (HMENU)IDOK, wc.hInstance, NULL);
+    CreateWindowExA(0, "Button", "Later", WS_CHILD | WS_VISIBLE | WS_DISABLED, 100, 80, 80, 24,
+                    w, (HMENU)300, wc.hInstance, NULL);
+    LogLine("ready\r\n");
+    Out("dialog ready");
+    MSG m;
+    while (GetMessageA(&m, NULL, 0, 0) > 0) {
+        TranslateMessage(&m);
+        DispatchMessageA(&m);
+    }
+    CloseHandle(g_windowLog);
+    return 0;
+}
+
+int ReadCom(int port, DWORD count, DWORD ms, DWORD baud) {
+    char name[16];
+    wsprintfA(name, "\\\\.\\COM%d", port);
+    HANDLE h = CreateFileA(name, GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE) {
+        Out("open %s failed %lu", name, (unsigned long)GetLastError());
+        return 1;
+    }
+    DCB dcb;
+    ZeroMemory(&dcb, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(h, &dcb);
+    dcb.BaudRate = baud;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    SetCommState(h, &dcb);
+    COMMTIMEOUTS t = {50, 0, 50, 0, 0};
+    SetCommTimeouts(h, &t);
+    Out("opened %s", name);
+    BYTE data[1024];
+    DWORD have = 0, start = GetTickCount();
+    if (count > sizeof data) count = sizeof data;
+    while (have < count && GetTickCount() - start < ms) {
+        DWORD got = 0;
+        if (!ReadFile(h, data + have, count - have, &got, NULL)) break;
+        have += got;
+    }
+    CloseHandle(h);
+    char line[3 * 1024 + 16] = "bytes";
+    int length = 5;
+    for (DWORD i = 0; i < have; ++i) length += wsprintfA(line + length, " %02x", data[i]);
+    Out("%s", line);
+    return have == count ? 0 : 1;
+}
+
+// Round trips to the driver: a figure, not a test.
+int Bench(DWORD count) {
+    ZavirDriver d;
+    if (!OpenZavirDriver(&d) || count == 0) return 1;
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    LONG x = 0, y = 0;
+    DWORD failed = 0;
+    for (DWORD i = 0; i < count; ++i)
+        if (!ReadRawPosition(&d, &x, &y)) ++failed;
+    QueryPerformanceCounter(&end);
+    CloseZavirDriver(&d);
+    double us = (double)(end.QuadPart - start.QuadPart) * 1e6 / (double)frequency.QuadPart;
+    Out("bench requests=%lu failed=%lu total_us=%ld per_request_us=%ld", (unsigned long)count,
+        (unsigned long)failed, (long)us, (long)(us / count));
+    return failed == 0 ? 0 : 1;
+}
+
+int Usage() {
+    Out("usage: see the comment at the top of drive.cpp");
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage();
+    const char* command = argv[1];
+    char** rest = argv + 2;
+    int left = argc - 2;
+    if (strcmp(command, "waitpipe") == 0 && left >= 1) return WaitPipe(Number(rest[0]));
+    if (strcmp(command, "session") == 0) return Session(left, rest);
+    if (strcmp(command, "frame") == 0 && left >= 7) return Frame(rest);
+    if (strcmp(command, "halfframe") == 0) return HalfFrame();
+    if (strcmp(command, "testwindow") == 0 && left >= 1) return TestWindow(rest[0]);
+    if (strcmp(command, "testdialog") == 0 && left >= 1) return TestDialog(rest[0]);
+    if (strcmp(command, "bench") == 0 && left >= 1) return Bench(Number(rest[0]));
+    if (strcmp(command, "readcom") == 0 && left >= 3)
+        return ReadCom((int)Number(rest[0]), Number(rest[1]), Number(rest[2]),
+                       left >= 4 ? Number(rest[3]) : 9600);
+    if (strcmp(command, "msgbox") == 0 || strcmp(command, "answer") == 0) {
+        BOOL answer = command[0] == 'a';
+        if (answer && left < 1) return Usage();
+        DWORD ms = left > (answer ? 1 : 0) ? Number(rest[answer ? 1 : 0]) : 5000;
+        HWND box = MessageBoxWithin(ms);
+        if (!box) {
+            Out("no message box");
+            return 1;
+        }
+        char caption[256], text[1024];
+        TextOf(box, caption, sizeof caption);
+        TextOf(GetDlgItem(box, 0xFFFF), text, sizeof text);
+        Out("msgbox caption=\"%s\" text=\"%s\"", caption, text);
+        return answer ? Click(box, (int)Number(rest[0])) : 0;
+    }
+    if (left < 2) return Usage();
+    DWORD wait = (strcmp(command, "find") == 0 && left >= 3) ? Number(rest[2]) : 3000;
+    HWND w = FindWindowWithin(rest[0], rest[1], wait);
+    if (!w) {
+        Out("no window");
+        return 1;
+    }
+    if (strcmp(command, "find") == 0) {
+        char title[256];
+        TextOf(w, title, sizeof title);
+        Out("window %p title=\"%s\" visible=%d", (void*)w, title, IsWindowVisible(w) ? 1 : 0);
+        return 0;
+    }
+    if (strcmp(command, "controls") == 0) {
+        EnumChildWindows(w, PrintControl, 0);
+        return 0;
+    }
+    if (strcmp(command, "close") == 0) {
+        PostMessageA(w, WM_CLOSE, 0, 0);
+        Out("closed");
+        return 0;
+    }
+    if (strcmp(command, "click") == 0 && left >= 3) return Click(w, (int)Number(rest[2]));
+    if (strcmp(command, "check") == 0 && left >= 4) {
+        HWND box = GetDlgItem(w, (int)Number(rest[2]));
+        if (!box) return Usage();
+        DWORD_PTR state = 0;
+        SendMessageTimeoutA(box, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &state);
+        DWORD want = Number(rest[3]) ? BST_CHECKED : BST_UNCHECKED;
+        if (state != want) {
+            // A click, so that the owner hears of it as it would of a user.
+            SendMessageTimeoutA(box, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 2000, &state);
+            SendMessageTimeoutA(box, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &state);
+        }
+        Out("checked %d", (int)state);
+        return state == want ? 0 : 1;
+    }
+    return Usage();
+}
