@@ -1,6 +1,7 @@
 """The end-to-end cases: each gets a Kit (a fresh Wine machine, the built
 programs, the simulator) and raises AssertionError when the suite
 misbehaves."""
+import importlib
 import os
 import subprocess
 import sys
@@ -326,3 +327,18 @@ def calibration_touches(kit):
 CASES = {f.__name__: f for f in (driver_requests, pointer_follows_touches, two_clients,
                                  bad_requests, serial_ports, window_driving,
                                  calibration_touches)}
+
+# Each program keeps its own cases in e2e/cases_<program>.py, a module with
+# CASES (name -> case) and DEMO_STEPS (steps for demo.py, in order).
+PROGRAM_MODULES = ("cases_setup", "cases_touch", "cases_truepos", "cases_uninstal",
+                   "cases_medium")
+DEMO_STEPS = {}
+for _module_name in PROGRAM_MODULES:
+    try:
+        _module = importlib.import_module(_module_name)
+    except ModuleNotFoundError as _error:
+        if _error.name != _module_name:
+            raise
+        continue
+    CASES.update(_module.CASES)
+    DEMO_STEPS[_module_name] = list(getattr(_module, "DEMO_STEPS", []))

@@ -122,17 +122,25 @@ def summary(demo):
         say("      " + line)
 
 
+def program_steps(module, exe, what, fallback=None):
+    """The steps a program's case module gives the demo, else a note (or
+    the fallback step) while they are still to be written."""
+    steps = cases.DEMO_STEPS.get(module)
+    if steps:
+        return steps
+    return [fallback] if fallback else [not_yet(exe, what)]
+
+
 # The life of the suite, in order.
-STEPS = [
-    prepare,
-    not_yet("SETUP.EXE", "the setup wizard through all its pages"),
-    driver_stand_in,
-    not_yet("TOUCH.EXE", "the touch service forwarding the controller's packets"),
-    touches,
-    not_yet("TRUEPOS.EXE", "a calibration with four simulated touches and OK"),
-    not_yet("UNINSTAL.EXE", "the uninstaller"),
-    summary,
-]
+STEPS = ([prepare]
+         + program_steps("cases_setup", "SETUP.EXE", "the setup wizard through all its pages")
+         + [driver_stand_in]
+         + program_steps("cases_touch", "TOUCH.EXE",
+                         "the touch service forwarding the controller's packets", touches)
+         + program_steps("cases_truepos", "TRUEPOS.EXE",
+                         "a calibration with four simulated touches and OK")
+         + program_steps("cases_uninstal", "UNINSTAL.EXE", "the uninstaller")
+         + [summary])
 
 
 def check_tools():
