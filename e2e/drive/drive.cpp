@@ -11,6 +11,9 @@
 //   ZDRIVE find CLASS TITLE [MS] | controls CLASS TITLE | click CLASS TITLE ID
 //   ZDRIVE check CLASS TITLE ID 0|1 | close CLASS TITLE
 //   ZDRIVE msgbox [MS] | answer ID [MS]
+//   ZDRIVE nobox [TITLE]                   watch for message boxes until a line (or the
+//                                          end) on stdin; fails on the first one seen
+//                                          that is not a dialog titled TITLE
 //   ZDRIVE testwindow LOGFILE              full-screen window logging buttons and moves
 //   ZDRIVE testdialog LOGFILE              a window with a button and a check box;
 //                                          the button shows a message box
@@ -98,6 +101,65 @@ HWND MessageBoxWithin(DWORD ms) {
         if (search.found || GetTickCount() - start >= ms) return search.found;
         Sleep(50);
     }
+}
+
+void PrintMessageBox(HWND box) {
+    char caption[256], text[1024];
+    TextOf(box, caption, sizeof caption);
+    TextOf(GetDlgItem(box, 0xFFFF), text, sizeof text);
+    Out("msgbox caption=\"%s\" text=\"%s\"", caption, text);
+}
+
+volatile LONG g_stopWatching = 0;
+
+DWORD WINAPI WaitForStdinLine(LPVOID) {
+    char line[64];
+    fgets(line, sizeof line, stdin);
+    InterlockedExchange(&g_stopWatching, 1);
+    return 0;
+}
+
+struct BoxWatch {
+    const char* ignoredTitle;
+    HWND found;
+};
+
+// The title straight from the window, without a message: the dialog may
+// belong to a thread that is busy in its initialisation.
+BOOL CALLBACK FindOtherBox(HWND w, LPARAM parameter) {
+    BoxWatch* watch = (BoxWatch*)parameter;
+    MessageBoxSearch search = {NULL};
+    FindMessageBox(w, (LPARAM)&search);
+    if (!search.found) return TRUE;
+    WCHAR title[256];
+    char narrow[256];
+    InternalGetWindowText(w, title, 256);
+    WideCharToMultiByte(CP_ACP, 0, title, -1, narrow, sizeof narrow, NULL, NULL);
+    if (watch->ignoredTitle && strcmp(narrow, watch->ignoredTitle) == 0) return TRUE;
+    watch->found = w;
+    return FALSE;
+}
+
+// Polls often enough to catch a box that some program shows and takes down
+// again at once.  Wine maps a visible dialog for a moment even when it ends
+// during its initialisation; such a dialog is named by its title to be
+// passed over.
+int NoBox(const char* ignoredTitle) {
+    HANDLE reader = CreateThread(NULL, 0, WaitForStdinLine, NULL, 0, NULL);
+    if (reader) CloseHandle(reader);
+    Out("watching");
+    for (;;) {
+        BoxWatch watch = {ignoredTitle, NULL};
+        EnumWindows(FindOtherBox, (LPARAM)&watch);
+        if (watch.found) {
+            PrintMessageBox(watch.found);
+            return 1;
+        }
+        if (!reader || g_stopWatching) break;
+        Sleep(10);
+    }
+    Out("no message box");
+    return 0;
 }
 
 int Click(HWND dialog, int id) {
@@ -496,6 +558,7 @@ int main(int argc, char** argv) {
     if (strcmp(command, "readcom") == 0 && left >= 3)
         return ReadCom((int)Number(rest[0]), Number(rest[1]), Number(rest[2]),
                        left >= 4 ? Number(rest[3]) : 9600);
+    if (strcmp(command, "nobox") == 0) return NoBox(left >= 1 ? rest[0] : NULL);
     if (strcmp(command, "msgbox") == 0 || strcmp(command, "answer") == 0) {
         BOOL answer = command[0] == 'a';
         if (answer && left < 1) return Usage();
@@ -505,10 +568,7 @@ int main(int argc, char** argv) {
             Out("no message box");
             return 1;
         }
-        char caption[256], text[1024];
-        TextOf(box, caption, sizeof caption);
-        TextOf(GetDlgItem(box, 0xFFFF), text, sizeof text);
-        Out("msgbox caption=\"%s\" text=\"%s\"", caption, text);
+        PrintMessageBox(box);
         return answer ? Click(box, (int)Number(rest[0])) : 0;
     }
     if (left < 2) return Usage();
