@@ -12,10 +12,6 @@ const BOOL kDeviceAnswersAddresses = TRUE;
 const BOOL kDeviceAnswersAddresses = FALSE;
 #endif
 
-HANDLE OpenDevice() {
-    return CreateFileA(ZAVIR_DEVICE_NAME, 0, 0, NULL, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, NULL);
-}
-
 HANDLE OpenStandIn() {
     return CreateFileA(ZAVIR_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0,
                        NULL);
@@ -60,9 +56,13 @@ void SendWords(const ZavirDriver* driver, DWORD code, DWORD word0, DWORD word1) 
 
 }  // namespace
 
+HANDLE OpenZavirDevice() {
+    return CreateFileA(ZAVIR_DEVICE_NAME, 0, 0, NULL, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, NULL);
+}
+
 BOOL OpenZavirDriver(ZavirDriver* driver) {
     driver->viaStandIn = FALSE;
-    driver->handle = OpenDevice();
+    driver->handle = OpenZavirDevice();
     if (driver->handle != INVALID_HANDLE_VALUE) return TRUE;
     driver->handle = OpenStandIn();
     driver->viaStandIn = driver->handle != INVALID_HANDLE_VALUE;

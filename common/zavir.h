@@ -48,6 +48,11 @@ struct ZavirDriver {
 // Opens the device exactly as a Windows 9x dynamic driver is loaded; when
 // that fails, connects to the stand-in.  FALSE when neither is there.
 BOOL OpenZavirDriver(ZavirDriver* driver);
+
+// The device alone, opened as OpenZavirDriver tries it first (which loads a
+// dynamic driver that stays loaded while the handle is open).
+// INVALID_HANDLE_VALUE when it isn't there; the stand-in is never tried.
+HANDLE OpenZavirDevice();
 void CloseZavirDriver(ZavirDriver* driver);
 BOOL IsZavirDriverOpen(const ZavirDriver* driver);
 

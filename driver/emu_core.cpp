@@ -291,3 +291,7 @@ BOOL ParseEmuCommandLine(const char* cmd, char* logPath, int logPathSize) {
     }
     return TRUE;
 }
+
+BOOL PipeAlreadyServed(BOOL waitSucceeded, DWORD lastError) {
+    return waitSucceeded || lastError == ERROR_SEM_TIMEOUT;
+}

@@ -70,6 +70,12 @@ void InitEmuState(EmuState* state, const CornerSet* corners, int screenWidth, in
 void HandleRequest(EmuState* state, const ZavirWireRequest* request, ZavirWireAnswer* answer,
                    EmuAction* action);
 
+// Whether another server already serves the stand-in's pipe, from
+// WaitNamedPipe's answer: TRUE when it found a free instance, or failed
+// only because every instance is busy.  Any other failure (no pipe of
+// that name, no pipes at all) leaves the name free.
+BOOL PipeAlreadyServed(BOOL waitSucceeded, DWORD lastError);
+
 // The command line after the program name: nothing, or --log FILE (the
 // file name may be quoted).  FALSE for anything else or a name that does
 // not fit.

@@ -314,3 +314,23 @@ TEST(ParseEmuCommandLine, RefusesANameThatDoesNotFit) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PipeAlreadyServed, OnlyAFreeOrBusyInstanceTakesTheName) {
+    struct {
+        BOOL waited;
+        DWORD error;
+        BOOL served;
+    } const cases[] = {
+        {TRUE, ERROR_SUCCESS, TRUE},               // an instance is waiting
+        {FALSE, ERROR_SEM_TIMEOUT, TRUE},          // all instances busy with clients
+        {FALSE, ERROR_FILE_NOT_FOUND, FALSE},      // nobody serves it
+        {FALSE, ERROR_BAD_PATHNAME, FALSE},
+        {FALSE, ERROR_CALL_NOT_IMPLEMENTED, FALSE},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PipeAlreadyServed(c.waited, c.error), c.served) << c.error;
+}
+
+}  // namespace

@@ -1,0 +1,224 @@
+// The driver stand-in's pipe server and pointer injection; the request
+// logic is emu_core.
+#include <windows.h>
+
+#include "emu_core.h"
+#include "emu_server.h"
+#include "settings.h"
+
+#ifndef FILE_FLAG_FIRST_PIPE_INSTANCE
+#define FILE_FLAG_FIRST_PIPE_INSTANCE 0x00080000
+#endif
+
+namespace {
+
+typedef HANDLE(WINAPI* CreateNamedPipeFn)(LPCSTR, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
+                                          LPSECURITY_ATTRIBUTES);
+typedef BOOL(WINAPI* ConnectNamedPipeFn)(HANDLE, LPOVERLAPPED);
+typedef BOOL(WINAPI* DisconnectNamedPipeFn)(HANDLE);
+typedef BOOL(WINAPI* WaitNamedPipeFn)(LPCSTR, DWORD);
+typedef UINT(WINAPI* SendInputFn)(UINT, LPINPUT, int);
+
+// Looked up at run time: Windows 95 lacks SendInput, and Windows 9x has
+// the pipe server calls only as failing stubs.
+CreateNamedPipeFn g_createNamedPipe;
+ConnectNamedPipeFn g_connectNamedPipe;
+DisconnectNamedPipeFn g_disconnectNamedPipe;
+WaitNamedPipeFn g_waitNamedPipe;
+SendInputFn g_sendInput;
+
+template <typename Fn>
+void Resolve(Fn* fn, const char* module, const char* name) {
+    HMODULE handle = GetModuleHandleA(module);
+    if (!handle) handle = LoadLibraryA(module);
+    *fn = handle ? (Fn)(void*)GetProcAddress(handle, name) : NULL;
+}
+
+CRITICAL_SECTION g_lock;
+EmuState g_state;
+HANDLE g_log = INVALID_HANDLE_VALUE;
+
+void WriteLogLine(const ZavirWireRequest* request) {
+    if (g_log == INVALID_HANDLE_VALUE) return;
+    char line[80];
+    int length = FormatRequestLine(line, sizeof line - 2, request);
+    line[length++] = '\r';
+    line[length++] = '\n';
+    DWORD written = 0;
+    // The file is opened unbuffered by us: each line reaches it at once.
+    WriteFile(g_log, line, (DWORD)length, &written, NULL);
+}
+
+void SendMouse(DWORD flags, LONG pixelX, LONG pixelY) {
+    INPUT input;
+    ZeroMemory(&input, sizeof input);
+    input.type = INPUT_MOUSE;
+    input.mi.dx = AbsoluteInputCoordinate(pixelX, GetSystemMetrics(SM_CXSCREEN));
+    input.mi.dy = AbsoluteInputCoordinate(pixelY, GetSystemMetrics(SM_CYSCREEN));
+    input.mi.dwFlags = flags;
+    if (g_sendInput) g_sendInput(1, &input, sizeof input);
+}
+
+// The top-level window under a screen point: a calibration touch belongs
+// to the dialog's face, never to one of its controls.
+HWND TopLevelWindowAt(POINT point) {
+    HWND window = WindowFromPoint(point);
+    while (window && (GetWindowLongA(window, GWL_STYLE) & WS_CHILD)) {
+        HWND parent = GetParent(window);
+        if (!parent) break;
+        window = parent;
+    }
+    return window;
+}
+
+void Perform(const EmuAction* action) {
+    switch (action->kind) {
+    case kEmuNothing:
+        break;
+    case kEmuMove:
+        SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, action->pixelX, action->pixelY);
+        break;
+    case kEmuMoveAndPress:
+        SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, action->pixelX, action->pixelY);
+        SendMouse(MOUSEEVENTF_LEFTDOWN, 0, 0);
+        break;
+    case kEmuLift:
+        SendMouse(MOUSEEVENTF_LEFTUP, 0, 0);
+        break;
+    case kEmuCalibrationUp: {
+        POINT point = {action->pixelX, action->pixelY};
+        HWND window = TopLevelWindowAt(point);
+        if (!window) break;
+        ScreenToClient(window, &point);
+        PostMessageA(window, WM_LBUTTONUP, 0, MAKELPARAM(point.x, point.y));
+        break;
+    }
+    }
+}
+
+BOOL ReadFrame(HANDLE pipe, void* data, DWORD size) {
+    BYTE* p = (BYTE*)data;
+    while (size > 0) {
+        DWORD got = 0;
+        if (!ReadFile(pipe, p, size, &got, NULL) || got == 0) return FALSE;
+        p += got;
+        size -= got;
+    }
+    return TRUE;
+}
+
+DWORD WINAPI ServeClient(LPVOID parameter) {
+    HANDLE pipe = (HANDLE)parameter;
+    ZavirWireRequest request;
+    // A client that goes away, even halfway through a frame, just ends
+    // its own thread.
+    while (ReadFrame(pipe, &request, sizeof request)) {
+        ZavirWireAnswer answer;
+        EmuAction action;
+        EnterCriticalSection(&g_lock);
+        WriteLogLine(&request);
+        HandleRequest(&g_state, &request, &answer, &action);
+        Perform(&action);
+        LeaveCriticalSection(&g_lock);
+        DWORD written = 0;
+        if (!WriteFile(pipe, &answer, sizeof answer, &written, NULL) || written != sizeof answer)
+            break;
+    }
+    g_disconnectNamedPipe(pipe);
+    CloseHandle(pipe);
+    return 0;
+}
+
+HANDLE CreatePipeInstance(DWORD firstFlag) {
+    return g_createNamedPipe(ZAVIR_PIPE_NAME, PIPE_ACCESS_DUPLEX | firstFlag,
+                             PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
+                             PIPE_UNLIMITED_INSTANCES, 256, 256, 0, NULL);
+}
+
+// Each listener keeps one pipe instance waiting; two of them mean a client
+// always finds one while the other hands its connection over.  The first
+// listener starts with the instance made by StartDriverStandIn.
+DWORD WINAPI Listen(LPVOID parameter) {
+    HANDLE pipe = (HANDLE)parameter;
+    for (;;) {
+        if (!pipe) pipe = CreatePipeInstance(0);
+        if (pipe == INVALID_HANDLE_VALUE) {
+            pipe = NULL;
+            Sleep(100);
+            continue;
+        }
+        HANDLE connected = pipe;
+        pipe = NULL;
+        if (!g_connectNamedPipe(connected, NULL) && GetLastError() != ERROR_PIPE_CONNECTED) {
+            CloseHandle(connected);
+            continue;
+        }
+        HANDLE thread = CreateThread(NULL, 0, ServeClient, connected, 0, NULL);
+        if (thread)
+            CloseHandle(thread);
+        else
+            CloseHandle(connected);
+    }
+}
+
+void LoadStartCorners(CornerSet* corners) {
+    TouchSettings settings;
+    ZeroMemory(&settings, sizeof settings);
+    DefaultCorners(corners);
+    if (!LoadSettingValues(&settings, kCornerValues)) return;
+    CornerSet stored = {settings.LeftUpX,  settings.LeftUpY,  settings.RightUpX,
+                        settings.RightUpY, settings.RightDnX, settings.RightDnY,
+                        settings.LeftDnX,  settings.LeftDnY};
+    // Stored corners that cannot map anything would leave the pointer dead.
+    if (CornersUsable(&stored)) *corners = stored;
+}
+
+}  // namespace
+
+int StartDriverStandIn(const char* logPath) {
+    Resolve(&g_createNamedPipe, "kernel32.dll", "CreateNamedPipeA");
+    Resolve(&g_connectNamedPipe, "kernel32.dll", "ConnectNamedPipe");
+    Resolve(&g_disconnectNamedPipe, "kernel32.dll", "DisconnectNamedPipe");
+    Resolve(&g_waitNamedPipe, "kernel32.dll", "WaitNamedPipeA");
+    Resolve(&g_sendInput, "user32.dll", "SendInput");
+    if (!g_createNamedPipe || !g_connectNamedPipe || !g_disconnectNamedPipe || !g_waitNamedPipe)
+        return kStandInNoPipe;
+    // Two servers would split the clients and their state between them.
+    // Wine doesn't refuse a second first instance, so ask for the name too.
+    BOOL found = g_waitNamedPipe(ZAVIR_PIPE_NAME, 1);
+    if (PipeAlreadyServed(found, found ? ERROR_SUCCESS : GetLastError())) return kStandInNoPipe;
+    // The first instance says whether this stand-in may serve at all: it
+    // fails where named pipes can't be served and, on Windows, where
+    // another stand-in has just taken the name.
+    HANDLE first = CreatePipeInstance(FILE_FLAG_FIRST_PIPE_INSTANCE);
+    if (first == INVALID_HANDLE_VALUE) return kStandInNoPipe;
+    if (logPath && logPath[0]) {
+        g_log = CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, NULL);
+        if (g_log == INVALID_HANDLE_VALUE) {
+            CloseHandle(first);
+            return kStandInNoLog;
+        }
+        SetFilePointer(g_log, 0, NULL, FILE_END);
+    }
+    InitializeCriticalSection(&g_lock);
+    CornerSet corners;
+    LoadStartCorners(&corners);
+    InitEmuState(&g_state, &corners, GetSystemMetrics(SM_CXSCREEN),
+                 GetSystemMetrics(SM_CYSCREEN));
+    HANDLE listener = CreateThread(NULL, 0, Listen, first, 0, NULL);
+    if (!listener) {
+        CloseHandle(first);
+        return kStandInNoPipe;
+    }
+    CloseHandle(listener);
+    listener = CreateThread(NULL, 0, Listen, NULL, 0, NULL);
+    if (listener) CloseHandle(listener);
+    return kStandInServing;
+}
+
+int RunDriverStandIn(const char* logPath) {
+    int result = StartDriverStandIn(logPath);
+    if (result != kStandInServing) return result;
+    for (;;) Sleep(INFINITE);
+}

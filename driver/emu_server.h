@@ -1,0 +1,25 @@
+// The driver stand-in's server: a named pipe with one thread per client,
+// every request going through the shared state under one lock, and what a
+// request asks of the pointer done with SendInput or a posted button
+// message.  Used by ZAVIREMU.EXE and by the start-up loader.
+#ifndef ZAVIR_DRIVER_EMU_SERVER_H
+#define ZAVIR_DRIVER_EMU_SERVER_H
+
+enum StandInStartResult {
+    kStandInServing = 0,
+    kStandInNoLog = 3,   // the log file can't be opened
+    kStandInNoPipe = 4   // no pipe server here, or another stand-in serves the pipe
+};
+
+// Starts serving and returns at once; the listener threads go on until the
+// process ends.  logPath NULL or empty: no request log.  Named-pipe server
+// functions and SendInput are looked up at run time, so that a program
+// using this still loads on Windows 9x, where the pipe part then fails with
+// kStandInNoPipe.
+int StartDriverStandIn(const char* logPath);
+
+// Starts the stand-in and serves until the process is ended; returns only
+// when it can't start (the StartDriverStandIn result).
+int RunDriverStandIn(const char* logPath);
+
+#endif

@@ -1,0 +1,64 @@
+// STARTVXD: loads the kernel driver when Windows starts and keeps it loaded
+// (a dynamically loaded driver stays while a handle to it is open); where
+// there is no driver to load, it serves the driver stand-in's pipe
+// instead.  It shows nothing and takes no arguments; exit code 0 always.
+#include <windows.h>
+
+#include "emu_server.h"
+#include "loader.h"
+#include "zavir.h"
+
+namespace {
+
+const char kClassName[] = "Halvern XR Loader";
+
+typedef DWORD(WINAPI* RegisterServiceProcessFn)(DWORD, DWORD);
+const DWORD kSimpleService = 1;
+
+LRESULT CALLBACK LoaderWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_ENDSESSION:
+            if (LoaderSessionEnds(message, wParam, lParam)) PostQuitMessage(0);
+            return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HANDLE OpenDevice(void*) { return OpenZavirDevice(); }
+
+void CloseDevice(void*, HANDLE device) { CloseHandle(device); }
+
+int StartStandIn(void*) { return StartDriverStandIn(NULL); }
+
+// A never-shown top-level window: the shutdown messages go only to those.
+void WaitForSessionEnd(void* context) {
+    HINSTANCE instance = (HINSTANCE)context;
+    // Windows 9x ends the processes of a user at log-off unless they are
+    // registered as service processes; the other systems have no such call.
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    RegisterServiceProcessFn registerService =
+        kernel ? (RegisterServiceProcessFn)(void*)GetProcAddress(kernel, "RegisterServiceProcess")
+               : NULL;
+    if (registerService) registerService(0, kSimpleService);
+
+    WNDCLASSEXA wc;
+    ZeroMemory(&wc, sizeof wc);
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = LoaderWindowProc;
+    wc.hInstance = instance;
+    wc.lpszClassName = kClassName;
+    RegisterClassExA(&wc);
+    CreateWindowExA(0, kClassName, kClassName, WS_OVERLAPPED, 0, 0, 0, 0, NULL, NULL, instance,
+                    NULL);
+    MSG message;
+    while (GetMessageA(&message, NULL, 0, 0) > 0) DispatchMessageA(&message);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    LoaderPlatform platform = {instance, OpenDevice, CloseDevice, StartStandIn,
+                               WaitForSessionEnd};
+    RunLoader(&platform);
+    return 0;
+}
