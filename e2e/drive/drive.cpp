@@ -10,6 +10,7 @@
 //   ZDRIVE frame CODE INSIZE OUTSIZE W0..W3 | halfframe   raw pipe frames
 //   ZDRIVE find CLASS TITLE [MS] | controls CLASS TITLE | click CLASS TITLE ID
 //   ZDRIVE check CLASS TITLE ID 0|1 | close CLASS TITLE
+//   ZDRIVE send CLASS TITLE MSG WPARAM LPARAM   send a window a message, print its result
 //   ZDRIVE msgbox [MS] | answer ID [MS]
 //   ZDRIVE nobox [TITLE]                   watch for message boxes until a line (or the
 //                                          end) on stdin; fails on the first one seen
@@ -594,6 +595,14 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (strcmp(command, "click") == 0 && left >= 3) return Click(w, (int)Number(rest[2]));
+    if (strcmp(command, "send") == 0 && left >= 5) {
+        DWORD_PTR result = 0;
+        LRESULT sent = SendMessageTimeoutA(w, Number(rest[2]), (WPARAM)Number(rest[3]),
+                                           (LPARAM)(LONG_PTR)(LONG)Number(rest[4]),
+                                           SMTO_ABORTIFHUNG, 5000, &result);
+        Out("sent %d result=%ld", sent ? 1 : 0, (long)result);
+        return sent ? 0 : 1;
+    }
     if (strcmp(command, "check") == 0 && left >= 4) {
         HWND box = GetDlgItem(w, (int)Number(rest[2]));
         if (!box) return Usage();

@@ -1,0 +1,239 @@
+"""End-to-end cases of the setup medium: the start-up loader standing in
+for the kernel driver, and the medium folder's SETUP.EXE installing a
+suite that works after the restart."""
+import os
+import shutil
+import subprocess
+import time
+
+import cases
+import harness
+import zavirsim
+from cases import expect_equal
+
+MEDIUM_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build", "win64",
+                          "medium")
+MEDIUM_PROGRAMS = ("SETUP.EXE", "TOUCH.EXE", "TRUEPOS.EXE", "UNINSTAL.EXE", "CONFIG.EXE",
+                   "STARTVXD.EXE")
+TITLE = "Halvern XR Setup Utility"
+DIALOG = "#32770"
+NEXT, REBOOT, STATUS = 1061, 1044, 1072
+# A page is told by a control only it has.
+PAGES = {"welcome": 1061, "port": 1003, "rightbutton": 1024, "summary": 1067, "install": 1072}
+LOADER_WINDOW = "Halvern XR Loader"
+WM_ENDSESSION, ENDSESSION_LOGOFF = 0x0016, 0x80000000
+RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
+RUN_SERVICES_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\RunServices"
+
+
+def medium_folder(kit):
+    """The laid-out medium next to the programs (build/win64/medium)."""
+    folder = os.path.join(os.path.dirname(kit.bin_dir), "medium")
+    missing = [n for n in MEDIUM_PROGRAMS if not os.path.exists(os.path.join(folder, n))]
+    if missing:
+        raise AssertionError("the medium lacks %s (build the medium target)" % missing)
+    return folder
+
+
+def programs_running(kit):
+    """The .EXE names of the machine's running processes, upper case."""
+    names = []
+    for pid in kit.machine.leftover_processes():
+        try:
+            with open("/proc/%d/cmdline" % pid, "rb") as f:
+                args = f.read().decode("utf-8", "replace").split("\0")
+        except OSError:
+            continue
+        for arg in args:
+            base = arg.replace("\\", "/").rsplit("/", 1)[-1].upper()
+            if base.endswith(".EXE"):
+                names.append(base)
+                break
+    return names
+
+
+def spawn_in(kit, args, cwd):
+    """A Windows program started with `cwd` as its current directory;
+    ended with the machine."""
+    proc = subprocess.Popen([harness.WINE] + list(args), env=kit.machine.env, cwd=cwd,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    kit.machine.spawned.append(proc)
+    return proc
+
+
+def controls_of(kit):
+    """{id: (text, enabled)} of the setup page on screen, or {}."""
+    lines = kit.zdrive("controls", DIALOG, TITLE, expect_ok=False)
+    found = {}
+    for line in lines:
+        if not line.startswith("control id="):
+            continue
+        ident = int(line.split("id=", 1)[1].split(" ", 1)[0])
+        text = line.split('text="', 1)[1].split('"', 1)[0]
+        found[ident] = (text, " enabled=1 " in line)
+    return found
+
+
+def wait_page(kit, name, timeout=60):
+    return kit.wait_for("the %s page" % name,
+                        lambda: (lambda c: c if PAGES[name] in c else None)(controls_of(kit)),
+                        timeout=timeout)
+
+
+def install_from_medium(kit, shot=None):
+    """Copies the medium into the machine and runs its SETUP.EXE from there
+    through every page with the choices it offers; Reboot at the end.
+    Returns the medium's Linux path."""
+    medium = kit.machine.c_drive("MEDIUM")
+    shutil.copytree(medium_folder(kit), medium)
+    setup = spawn_in(kit, [os.path.join(medium, "SETUP.EXE")], cwd=medium)
+    for page, following in (("welcome", "port"), ("port", "rightbutton"),
+                            ("rightbutton", "summary"), ("summary", "install")):
+        wait_page(kit, page)
+        if shot:
+            shot(page)
+        kit.zdrive("click", DIALOG, TITLE, NEXT)
+        # The next page replaces this one.
+        wait_page(kit, following)
+    done = kit.wait_for("the installation", lambda: (
+        lambda c: c if c.get(REBOOT, ("", False))[1] else None)(controls_of(kit)), timeout=60)
+    expect_equal(done[STATUS][0], "Installation Driver OK !!", "status line")
+    if shot:
+        shot("install")
+    kit.zdrive("click", DIALOG, TITLE, REBOOT)
+    kit.wait_for("setup to end", lambda: setup.poll() is not None, timeout=60)
+    expect_equal(setup.returncode, 0, "setup's exit code after Reboot")
+    return medium
+
+
+def startup_entries(kit):
+    run = (kit.machine.reg_query(RUN_KEY) or {}).get("Zavir")
+    services = (kit.machine.reg_query(RUN_SERVICES_KEY) or {}).get("Zavir")
+    if not run or not services:
+        raise AssertionError("start-up entries missing: Run %r, RunServices %r" % (run, services))
+    return services[1], run[1]
+
+
+def windows_to_linux(kit, path):
+    """A C: path of the machine on the Linux side, names matched without
+    regard to case as Windows does."""
+    if not path.upper().startswith("C:\\"):
+        raise AssertionError("not on C: %r" % path)
+    here = kit.machine.c_drive()
+    for part in [p for p in path[3:].split("\\") if p]:
+        names = {n.lower(): n for n in os.listdir(here)} if os.path.isdir(here) else {}
+        if part.lower() not in names:
+            raise AssertionError("%r: no %s in %s" % (path, part, here))
+        here = os.path.join(here, names[part.lower()])
+    return here
+
+
+def restart_windows(kit):
+    """The restart Reboot asked for: a new Wine session on the same machine,
+    then the RunServices entry's program and the Run entry's program
+    started as Windows 9x starts them (before and at log-on)."""
+    loader, touch = startup_entries(kit)
+    kit.machine.restart()
+    loader_proc = kit.machine.spawn([loader])
+    kit.zdrive("waitpipe", 20000, timeout=50)
+    touch_proc = kit.machine.spawn([touch])
+    kit.zdrive("find", "Halvern Driver", "Halvern", 20000, timeout=50)
+    return loader_proc, touch_proc
+
+
+def touches_reach_a_window(kit, controller, shot=None):
+    """Touches on COM1 reach a full-screen test window as button messages
+    (through TOUCH and whatever serves the driver)."""
+    # The status window hides itself on TOUCH's tenth tick.
+    kit.wait_for("TOUCH's status window to hide", lambda: kit.zdrive(
+        "find", DIALOG, "Halvern XR Driver", 0, expect_ok=False)[0].endswith("visible=0"),
+        timeout=30)
+    kit.spawn_zdrive("testwindow", "C:\\window.log")
+    kit.wait_for("the test window", lambda: os.path.exists(kit.machine.c_drive("window.log"))
+                 and "ready" in kit.text_file("window.log"))
+    centre = (cases.SCREEN_W // 2, cases.SCREEN_H // 2)
+    corner = (cases.SCREEN_W - 1, cases.SCREEN_H - 1)
+    controller.write(zavirsim.touch_packet(512, 512))
+    kit.wait_for("a button-down at the centre",
+                 lambda: "down %d %d" % centre in kit.text_file("window.log"), timeout=20)
+    controller.write(zavirsim.touch_packet(1024, 1024))
+    kit.wait_for("a move to the corner",
+                 lambda: "move %d %d" % corner in kit.text_file("window.log"), timeout=20)
+    if shot:
+        shot("touched")
+    controller.write(zavirsim.RELEASE)
+    kit.wait_for("the button-up", lambda: kit.text_file("window.log")[-1].startswith("up"),
+                 timeout=20)
+    log = kit.text_file("window.log")
+    return [e for e in log[log.index("down %d %d" % centre):]
+            if not e.startswith("move") or e == "move %d %d" % corner]
+
+
+# ---------------------------------------------------------------- cases
+
+def startvxd_stands_in_for_the_driver(kit):
+    """Without a kernel driver to load, STARTVXD serves the driver's
+    requests itself; a second STARTVXD, or a ZAVIREMU, finds the pipe
+    taken and ends at once; STARTVXD ends with the session."""
+    loader = kit.machine.spawn([kit.exe("STARTVXD.EXE")])
+    kit.zdrive("waitpipe", 20000, timeout=50)
+    lines = kit.zdrive("session", "corners", 0, 0, 1024, 0, 1024, 1024, 0, 1024,
+                       "packet", *cases.packet_words(300, 700), "packet", *cases.RELEASE_WORDS,
+                       "rawpos")
+    expect_equal(lines[0], "open standin=1", "connection")
+    expect_equal(cases.session_output(lines, "rawpos"), ["rawpos ok=1 300 700"], "raw position")
+    second = kit.machine.wine([kit.exe("STARTVXD.EXE")], timeout=30)
+    expect_equal(second.returncode, 0, "a second loader's exit code")
+    emu = kit.machine.wine([kit.exe("ZAVIREMU.EXE")], timeout=30)
+    expect_equal(emu.returncode, 4, "ZAVIREMU's exit code beside the loader")
+    if not harness.is_running(loader.pid):
+        raise AssertionError("the first loader ended")
+    lines = kit.zdrive("session", "packet", *cases.packet_words(5, 6), "packet",
+                       *cases.RELEASE_WORDS, "rawpos")
+    expect_equal(cases.session_output(lines, "rawpos"), ["rawpos ok=1 5 6"],
+                 "the first loader still serves")
+    # A log-off leaves it serving (the next user needs the driver too);
+    # the end of the session, as before a restart, ends it.
+    kit.zdrive("send", LOADER_WINDOW, LOADER_WINDOW, WM_ENDSESSION, 1, ENDSESSION_LOGOFF)
+    kit.zdrive("send", LOADER_WINDOW, LOADER_WINDOW, WM_ENDSESSION, 0, 0)
+    lines = kit.zdrive("session", "rawpos")
+    expect_equal(cases.session_output(lines, "rawpos"), ["rawpos ok=1 5 6"],
+                 "the loader after a log-off and a cancelled shutdown")
+    kit.zdrive("send", LOADER_WINDOW, LOADER_WINDOW, WM_ENDSESSION, 1, 0)
+    kit.wait_for("the loader to end", lambda: loader.poll() is not None, timeout=30)
+    expect_equal(loader.returncode, 0, "the loader's exit code at the session's end")
+
+
+def medium_installs_a_working_suite(kit):
+    """SETUP.EXE from a copy of the medium folder, every page, Reboot; after
+    the restart STARTVXD stands in for the driver and TOUCH, started from
+    the program folder, turns touches on COM1 into a window's button
+    messages."""
+    controller = kit.pty(baud=9600)
+    kit.machine.map_com_ports({1: controller.path}, serialcomm={"\\Device\\Serial0": "COM1"})
+    install_from_medium(kit, shot=lambda step: kit.screenshot("setup-" + step))
+    loader, touch = startup_entries(kit)
+    expect_equal(loader.upper(), "C:\\WINDOWS\\SYSTEM32\\STARTVXD.EXE", "RunServices entry")
+    if not touch.upper().endswith("\\ZAVIR\\TOUCH.EXE"):
+        raise AssertionError("Run entry %r" % touch)
+    # The medium carries no ZAVIR.VXD: setup's copy of it failed silently.
+    system = kit.machine.c_drive("windows", "system32")
+    expect_equal(sorted(n for n in os.listdir(system) if n.upper() in ("ZAVIR.VXD", "STARTVXD.EXE")),
+                 ["STARTVXD.EXE"], "setup's files in the system directory")
+    for name in ("TOUCH.EXE", "TRUEPOS.EXE", "UNINSTAL.EXE", "CONFIG.EXE"):
+        if not os.path.exists(os.path.join(os.path.dirname(windows_to_linux(kit, touch)), name)):
+            raise AssertionError("%s not in the program folder" % name)
+    restart_windows(kit)
+    running = programs_running(kit)
+    for name in ("STARTVXD.EXE", "TOUCH.EXE"):
+        expect_equal(running.count(name), 1, "%s processes after the restart %r" % (name, running))
+    events = touches_reach_a_window(kit, controller, shot=kit.screenshot)
+    centre = (cases.SCREEN_W // 2, cases.SCREEN_H // 2)
+    corner = (cases.SCREEN_W - 1, cases.SCREEN_H - 1)
+    expect_equal(events, ["down %d %d" % centre, "move %d %d" % corner, "up %d %d" % corner],
+                 "button and move messages the window received")
+
+
+CASES = {f.__name__: f for f in (startvxd_stands_in_for_the_driver,
+                                 medium_installs_a_working_suite)}
