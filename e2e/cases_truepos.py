@@ -283,20 +283,45 @@ CASES = {f.__name__: f for f in (truepos_calibrate_ok, truepos_cancel_restores,
 
 # ---------------------------------------------------------------- demo
 
+def say(text):
+    print(text, flush=True)
+
+
+def control_visible(kit, control_id):
+    return any(line.startswith("control id=%d " % control_id) and " visible=1 " in line
+               for line in kit.zdrive("controls", "#32770", "", expect_ok=False))
+
+
+def ensure_touch_service(demo):
+    """TOUCH.EXE forwarding COM1, started here unless an earlier step
+    left it running (with a store naming COM1 if there is none yet)."""
+    kit = demo.kit
+    if kit.zdrive("find", "Halvern Driver", "Halvern", 0, expect_ok=False)[0].startswith("window"):
+        return
+    if stored_settings(kit) is None:
+        seed_settings(kit, dict(zip(RECORD_ORDER, DEFAULT_CORNERS + (1, 1016, 4, 9600, 1, 0,
+                                                                     2, 2, 1, 0, 0))))
+        say("    settings key made with the defaults (COM1, 9600 baud)")
+    handovers = kit.emu_log().count(log_line(0x222027, 0, 0, 0))
+    kit.machine.spawn([kit.exe("TOUCH.EXE")])
+    kit.wait_for("the touch service's hand-over",
+                 lambda: kit.emu_log().count(log_line(0x222027, 0, 0, 0)) > handovers, timeout=60)
+    say("    TOUCH.EXE started: it forwards the controller on COM1")
+
+
 def calibration(demo):
     """A calibration with four simulated touches and OK (TRUEPOS.EXE)"""
     kit = demo.kit
-    if not demo.built("TRUEPOS.EXE"):
-        cases_say("    TRUEPOS.EXE is not built yet: calibration skipped")
+    if not demo.built("TRUEPOS.EXE") or not demo.built("TOUCH.EXE"):
+        say("    TRUEPOS.EXE or TOUCH.EXE is not built yet: calibration skipped")
         return
+    ensure_touch_service(demo)
     log = lambda: [line for line in kit.emu_log() if int(line.split()[0], 16) in TOOL_CODES]
     start = len(log())
     tool = kit.machine.spawn([kit.exe("TRUEPOS.EXE")])
     kit.wait_for("the calibration dialog", lambda: mode_line(1, 0) in log()[start:], timeout=60)
-    kit.wait_for("the first target", lambda: any(
-        " id=1018 " in line and " visible=1 " in line
-        for line in kit.zdrive("controls", "#32770", "", expect_ok=False)), timeout=30)
-    cases_say("    TRUEPOS.EXE shows its first target")
+    kit.wait_for("the first target", lambda: control_visible(kit, TARGET_IDS[0]), timeout=30)
+    say("    TRUEPOS.EXE shows its first target (top-left)")
     demo.screenshot("calibration-first-target")
     corners = current_corners(kit)
     names = ("top-left", "top-right", "bottom-left", "bottom-right")
@@ -305,26 +330,21 @@ def calibration(demo):
         demo.controller.tap(*raw)
         kit.wait_for("reading %d" % (n + 1), lambda: log()[start:].count(READ_LINE) >= n + 1,
                      timeout=30)
-        cases_say("    touch on the %s target at raw %s" % (name, raw))
+        say("    touch on the %s target, pixel %s, raw %s: one beep" % (name, pixel, raw))
         if n == 1:
-            kit.wait_for("the third target", lambda: any(
-                " id=1020 " in line and " visible=1 " in line
-                for line in kit.zdrive("controls", "#32770", "", expect_ok=False)))
+            kit.wait_for("the third target", lambda: control_visible(kit, TARGET_IDS[2]))
             demo.screenshot("calibration-third-target")
     kit.wait_for("the review", lambda: log()[-1:] == [mode_line(0, 0)], timeout=30)
-    kit.wait_for("the result lines", lambda: any(
-        " id=1029 " in line and " visible=1 " in line
-        for line in kit.zdrive("controls", "#32770", "", expect_ok=False)))
+    kit.wait_for("the result lines", lambda: control_visible(kit, RESULT_IDS[0]))
     demo.screenshot("calibration-review")
-    sent = [line for line in log()[start:] if line.split()[0] in
-            ("0x22200b", "0x22200f", "0x222017", "0x222013")]
-    cases_say("    new corners sent to the driver:")
-    for line in sent:
-        cases_say("      " + line)
+    say("    new corners sent to the driver:")
+    for line in log()[start:]:
+        if line.split()[0] in ("0x22200b", "0x22200f", "0x222017", "0x222013"):
+            say("      " + line)
     kit.zdrive("click", "#32770", "", IDC_OK)
     kit.wait_for("TRUEPOS to end", lambda: tool.poll() is not None, timeout=30)
     stored = stored_settings(kit) or {}
-    cases_say("    OK: the store now holds %s" % ", ".join(
+    say("    OK: the store now holds %s" % ", ".join(
         "%s %d" % (name, stored[name]) for name in CORNER_NAMES if name in stored))
     demo.screenshot("calibration-done")
 
@@ -336,10 +356,6 @@ def current_corners(kit):
     if all(name in stored for name in CORNER_NAMES):
         return tuple(stored[name] for name in CORNER_NAMES)
     return DEFAULT_CORNERS
-
-
-def cases_say(text):
-    print(text, flush=True)
 
 
 DEMO_STEPS = [calibration]
