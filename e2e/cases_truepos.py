@@ -173,6 +173,25 @@ def default_raws():
     return [raw_at_pixel(DEFAULT_CORNERS, x, y) for x, y in target_centres()]
 
 
+def settle(kit, what, check, timeout=15.0):
+    """Runs check until it passes: the dialog changes its controls one by
+    one while another process looks at them.  The last failure stands
+    when it never passes."""
+    failure = []
+
+    def passes():
+        try:
+            check()
+            return True
+        except AssertionError as error:
+            failure[:] = [error]
+            return False
+    try:
+        kit.wait_for(what, passes, timeout=timeout)
+    except AssertionError:
+        raise (failure[0] if failure else AssertionError("timed out waiting for %s" % what)) from None
+
+
 def expect_stage(rig, stage):
     """What the dialog shows while it waits for reading `stage` (0 to 3)."""
     visible, enabled = rig.shown()
@@ -203,11 +222,10 @@ def truepos_calibrate_ok(kit):
     of the store (ComBaud among them) as it was."""
     rig = Rig(kit, SEEDED)
     rig.start_tool()
-    expect_stage(rig, 0)
+    settle(kit, "the first stage", lambda: expect_stage(rig, 0))
     raws = default_raws()
     rig.touch_target(raws[0], 0)
-    kit.wait_for("the second target", lambda: TARGET_IDS[1] in rig.shown()[0])
-    expect_stage(rig, 1)
+    settle(kit, "the second stage", lambda: expect_stage(rig, 1))
     kit.screenshot("target-stage")
     for n in (1, 2, 3):
         rig.touch_target(raws[n], n)
@@ -220,8 +238,7 @@ def truepos_calibrate_ok(kit):
     for raw in raws:
         if log_line(0x222043, *cases.packet_words(*raw)) not in log:
             raise AssertionError("touch at raw %s not forwarded by TOUCH.EXE: %r" % (raw, log))
-    kit.wait_for("the review", lambda: RESULT_IDS[0] in rig.shown()[0])
-    expect_review(rig)
+    settle(kit, "the review", lambda: expect_review(rig))
     kit.screenshot("review-stage")
     rig.press(IDC_OK)
     rig.wait_tool_exit()
@@ -256,12 +273,11 @@ def truepos_retry_cancel(kit):
     rig.start_tool()
     first = default_raws()
     rig.attempt(first)
-    kit.wait_for("the review", lambda: RESULT_IDS[0] in rig.shown()[0])
+    settle(kit, "the review", lambda: expect_review(rig))
     mark = len(rig.tool_log())
     rig.press(IDC_RETRY)
     kit.wait_for("Retry's request", lambda: rig.tool_log()[mark:] == [mode_line(1, 0)])
-    kit.wait_for("the first target again", lambda: TARGET_IDS[0] in rig.shown()[0])
-    expect_stage(rig, 0)
+    settle(kit, "the first stage again", lambda: expect_stage(rig, 0))
     # The first attempt's corners map the second attempt's touches.
     corners = extrapolate(first)
     second = [raw_at_pixel(corners, x, y) for x, y in target_centres()]
