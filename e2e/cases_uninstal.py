@@ -191,8 +191,13 @@ def removal(demo):
     say("    seeded: %d entries and files of a Windows 2000 installation" % len(before))
     code, watched = run_uninstal(kit, kit.exe("UNINSTAL.EXE"))
     after = inst.present()
+    drive = kit.machine.c_drive()
     for item in before:
-        say("    %s %s" % ("removed" if item not in after else "kept   ", item))
+        if item.startswith(drive):
+            item_name = "C:\\" + os.path.relpath(item, drive).replace("/", "\\")
+        else:
+            item_name = item
+        say("    %s %s" % ("removed" if item not in after else "kept   ", item_name))
     settings, services = inst.kept()
     say("    kept the settings key (%d values) and RunServices Zavir=%s" % (len(settings),
                                                                                  services))
