@@ -130,16 +130,20 @@ def windows_to_linux(kit, path):
 
 
 def restart_windows(kit):
-    """The restart Reboot asked for: a new Wine session on the same machine,
-    then the RunServices entry's program and the Run entry's program
-    started as Windows 9x starts them (before and at log-on)."""
+    """The restart Reboot asked for: a new Wine session on the same machine.
+    Wine's start of a session runs the RunServices entries, as Windows 9x
+    does before log-on, so the loader comes up by itself; the Run entry
+    (the log-on's part, which Wine's session start leaves out) is started
+    here from its registry value.  Returns the Run entry's process."""
     loader, touch = startup_entries(kit)
     kit.machine.restart()
-    loader_proc = kit.machine.spawn([loader])
-    kit.zdrive("waitpipe", 20000, timeout=50)
+    kit.zdrive("waitpipe", 30000, timeout=60)
+    running = programs_running(kit)
+    if "STARTVXD.EXE" not in running:
+        raise AssertionError("the pipe is served, but not by the loader: %r" % running)
     touch_proc = kit.machine.spawn([touch])
     kit.zdrive("find", "Halvern Driver", "Halvern", 20000, timeout=50)
-    return loader_proc, touch_proc
+    return touch_proc
 
 
 def touches_reach_a_window(kit, controller, shot=None):
@@ -207,9 +211,9 @@ def startvxd_stands_in_for_the_driver(kit):
 
 def medium_installs_a_working_suite(kit):
     """SETUP.EXE from a copy of the medium folder, every page, Reboot; after
-    the restart STARTVXD stands in for the driver and TOUCH, started from
-    the program folder, turns touches on COM1 into a window's button
-    messages."""
+    the restart the RunServices entry's STARTVXD stands in for the driver
+    and TOUCH, started from the program folder as the Run entry names it,
+    turns touches on COM1 into a window's button messages."""
     controller = kit.pty(baud=9600)
     kit.machine.map_com_ports({1: controller.path}, serialcomm={"\\Device\\Serial0": "COM1"})
     install_from_medium(kit, shot=lambda step: kit.screenshot("setup-" + step))
