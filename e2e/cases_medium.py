@@ -4,15 +4,12 @@ suite that works after the restart."""
 import os
 import shutil
 import subprocess
-import time
 
 import cases
 import harness
 import zavirsim
 from cases import expect_equal
 
-MEDIUM_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build", "win64",
-                          "medium")
 MEDIUM_PROGRAMS = ("SETUP.EXE", "TOUCH.EXE", "TRUEPOS.EXE", "UNINSTAL.EXE", "CONFIG.EXE",
                    "STARTVXD.EXE")
 TITLE = "Halvern XR Setup Utility"
@@ -76,9 +73,19 @@ def controls_of(kit):
 
 
 def wait_page(kit, name, timeout=60):
-    return kit.wait_for("the %s page" % name,
-                        lambda: (lambda c: c if PAGES[name] in c else None)(controls_of(kit)),
-                        timeout=timeout)
+    """The controls of page `name` once it is on screen."""
+    def on_screen():
+        controls = controls_of(kit)
+        return controls if PAGES[name] in controls else None
+    return kit.wait_for("the %s page" % name, on_screen, timeout=timeout)
+
+
+def wait_installed(kit, timeout=60):
+    """The installation page's controls once its Reboot button is enabled."""
+    def done():
+        controls = controls_of(kit)
+        return controls if controls.get(REBOOT, ("", False))[1] else None
+    return kit.wait_for("the installation", done, timeout=timeout)
 
 
 def install_from_medium(kit, shot=None):
@@ -96,8 +103,7 @@ def install_from_medium(kit, shot=None):
         kit.zdrive("click", DIALOG, TITLE, NEXT)
         # The next page replaces this one.
         wait_page(kit, following)
-    done = kit.wait_for("the installation", lambda: (
-        lambda c: c if c.get(REBOOT, ("", False))[1] else None)(controls_of(kit)), timeout=60)
+    done = wait_installed(kit)
     expect_equal(done[STATUS][0], "Installation Driver OK !!", "status line")
     if shot:
         shot("install")
@@ -223,8 +229,8 @@ def medium_installs_a_working_suite(kit):
         raise AssertionError("Run entry %r" % touch)
     # The medium carries no ZAVIR.VXD: setup's copy of it failed silently.
     system = kit.machine.c_drive("windows", "system32")
-    expect_equal(sorted(n for n in os.listdir(system) if n.upper() in ("ZAVIR.VXD", "STARTVXD.EXE")),
-                 ["STARTVXD.EXE"], "setup's files in the system directory")
+    copied = sorted(n for n in os.listdir(system) if n.upper() in ("ZAVIR.VXD", "STARTVXD.EXE"))
+    expect_equal(copied, ["STARTVXD.EXE"], "setup's files in the system directory")
     for name in ("TOUCH.EXE", "TRUEPOS.EXE", "UNINSTAL.EXE", "CONFIG.EXE"):
         if not os.path.exists(os.path.join(os.path.dirname(windows_to_linux(kit, touch)), name)):
             raise AssertionError("%s not in the program folder" % name)

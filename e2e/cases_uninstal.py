@@ -113,7 +113,8 @@ class Installation:
     def kept(self):
         """The suite's own entries that the removal must leave."""
         m = self.kit.machine
-        settings = {k: cases.harness.reg_number(v) for k, v in (m.reg_query(SETTINGS_KEY) or {}).items()}
+        stored = m.reg_query(SETTINGS_KEY) or {}
+        settings = {k: cases.harness.reg_number(v) for k, v in stored.items()}
         services = (m.reg_query(RUN_SERVICES_KEY) or {}).get("Zavir", (None, None))[1]
         return settings, services
 
