@@ -3,20 +3,16 @@ for the kernel driver, and the medium folder's SETUP.EXE installing a
 suite that works after the restart."""
 import os
 import shutil
-import subprocess
 
 import cases
+import cases_setup
 import harness
 import zavirsim
 from cases import expect_equal
+from cases_setup import DIALOG, NEXT, REBOOT, STATUS
 
 MEDIUM_PROGRAMS = ("SETUP.EXE", "TOUCH.EXE", "TRUEPOS.EXE", "UNINSTAL.EXE", "CONFIG.EXE",
                    "STARTVXD.EXE")
-TITLE = "Halvern XR Setup Utility"
-DIALOG = "#32770"
-NEXT, REBOOT, STATUS = 1061, 1044, 1072
-# A page is told by a control only it has.
-PAGES = {"welcome": 1061, "port": 1003, "rightbutton": 1024, "summary": 1067, "install": 1072}
 LOADER_WINDOW = "Halvern XR Loader"
 WM_ENDSESSION, ENDSESSION_LOGOFF = 0x0016, 0x80000000
 RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
@@ -49,67 +45,25 @@ def programs_running(kit):
     return names
 
 
-def spawn_in(kit, args, cwd):
-    """A Windows program started with `cwd` as its current directory;
-    ended with the machine."""
-    proc = subprocess.Popen([harness.WINE] + list(args), env=kit.machine.env, cwd=cwd,
-                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
-    kit.machine.spawned.append(proc)
-    return proc
-
-
-def controls_of(kit):
-    """{id: (text, enabled)} of the setup page on screen, or {}."""
-    lines = kit.zdrive("controls", DIALOG, TITLE, expect_ok=False)
-    found = {}
-    for line in lines:
-        if not line.startswith("control id="):
-            continue
-        ident = int(line.split("id=", 1)[1].split(" ", 1)[0])
-        text = line.split('text="', 1)[1].split('"', 1)[0]
-        found[ident] = (text, " enabled=1 " in line)
-    return found
-
-
-def wait_page(kit, name, timeout=60):
-    """The controls of page `name` once it is on screen."""
-    def on_screen():
-        controls = controls_of(kit)
-        return controls if PAGES[name] in controls else None
-    return kit.wait_for("the %s page" % name, on_screen, timeout=timeout)
-
-
-def wait_installed(kit, timeout=60):
-    """The installation page's controls once its Reboot button is enabled."""
-    def done():
-        controls = controls_of(kit)
-        return controls if controls.get(REBOOT, ("", False))[1] else None
-    return kit.wait_for("the installation", done, timeout=timeout)
-
-
 def install_from_medium(kit, shot=None):
     """Copies the medium into the machine and runs its SETUP.EXE from there
     through every page with the choices it offers; Reboot at the end.
     Returns the medium's Linux path."""
     medium = kit.machine.c_drive("MEDIUM")
     shutil.copytree(medium_folder(kit), medium)
-    setup = spawn_in(kit, [os.path.join(medium, "SETUP.EXE")], cwd=medium)
-    for page, following in (("welcome", "port"), ("port", "rightbutton"),
-                            ("rightbutton", "summary"), ("summary", "install")):
-        wait_page(kit, page)
-        if shot:
-            shot(page)
-        kit.zdrive("click", DIALOG, TITLE, NEXT)
-        # The next page replaces this one.
-        wait_page(kit, following)
-    done = wait_installed(kit)
-    expect_equal(done[STATUS][0], "Installation Driver OK !!", "status line")
-    if shot:
-        shot("install")
-    kit.zdrive("click", DIALOG, TITLE, REBOOT)
-    kit.wait_for("setup to end", lambda: setup.poll() is not None, timeout=60)
-    expect_equal(setup.returncode, 0, "setup's exit code after Reboot")
+    wizard = cases_setup.Wizard(kit, medium, shots=shot)
+    wizard.wait_page("welcome")
+    for page in ("port", "rightbutton", "summary"):
+        wizard.screenshot(wizard.page)
+        wizard.go(NEXT, page)
+    wizard.screenshot(wizard.page)
+    wizard.click(NEXT)
+    kit.wait_for("the installation to finish", lambda: wizard.wait_page("install")
+                 and wizard.text(STATUS) == "Installation Driver OK !!"
+                 and wizard.controls[REBOOT]["enabled"], timeout=60)
+    wizard.screenshot("install")
+    wizard.click(REBOOT)
+    expect_equal(wizard.exit_code(), 0, "setup's exit code after Reboot")
     return medium
 
 
@@ -119,20 +73,6 @@ def startup_entries(kit):
     if not run or not services:
         raise AssertionError("start-up entries missing: Run %r, RunServices %r" % (run, services))
     return services[1], run[1]
-
-
-def windows_to_linux(kit, path):
-    """A C: path of the machine on the Linux side, names matched without
-    regard to case as Windows does."""
-    if not path.upper().startswith("C:\\"):
-        raise AssertionError("not on C: %r" % path)
-    here = kit.machine.c_drive()
-    for part in [p for p in path[3:].split("\\") if p]:
-        names = {n.lower(): n for n in os.listdir(here)} if os.path.isdir(here) else {}
-        if part.lower() not in names:
-            raise AssertionError("%r: no %s in %s" % (path, part, here))
-        here = os.path.join(here, names[part.lower()])
-    return here
 
 
 def restart_windows(kit):
@@ -232,7 +172,7 @@ def medium_installs_a_working_suite(kit):
     copied = sorted(n for n in os.listdir(system) if n.upper() in ("ZAVIR.VXD", "STARTVXD.EXE"))
     expect_equal(copied, ["STARTVXD.EXE"], "setup's files in the system directory")
     for name in ("TOUCH.EXE", "TRUEPOS.EXE", "UNINSTAL.EXE", "CONFIG.EXE"):
-        if not os.path.exists(os.path.join(os.path.dirname(windows_to_linux(kit, touch)), name)):
+        if not cases_setup.linux_path(kit, touch[:-len("TOUCH.EXE")] + name):
             raise AssertionError("%s not in the program folder" % name)
     restart_windows(kit)
     running = programs_running(kit)
