@@ -12,11 +12,23 @@ namespace {
 CRITICAL_SECTION g_lock;
 EmuState g_state;
 HANDLE g_log = INVALID_HANDLE_VALUE;
+// --qpc: each log line starts with the performance counter in nanoseconds.
+BOOL g_stamped = FALSE;
+LARGE_INTEGER g_frequency;
 
 void WriteLogLine(const ZavirWireRequest* request) {
     if (g_log == INVALID_HANDLE_VALUE) return;
-    char line[80];
-    int length = FormatRequestLine(line, sizeof line - 2, request);
+    char line[112];
+    int length;
+    if (g_stamped) {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        length = FormatStampedRequestLine(
+            line, sizeof line - 2, CounterToNanoseconds(now.QuadPart, g_frequency.QuadPart),
+            request);
+    } else {
+        length = FormatRequestLine(line, sizeof line - 2, request);
+    }
     line[length++] = '\r';
     line[length++] = '\n';
     DWORD written = 0;
@@ -143,7 +155,8 @@ void LoadStartCorners(CornerSet* corners) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     char logPath[MAX_PATH];
-    if (!ParseEmuCommandLine(commandLine, logPath, sizeof logPath)) return 2;
+    if (!ParseEmuOptions(commandLine, logPath, sizeof logPath, &g_stamped)) return 2;
+    QueryPerformanceFrequency(&g_frequency);
     if (logPath[0]) {
         g_log = CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, NULL);

@@ -16,6 +16,12 @@
 //                                          the button shows a message box
 //   ZDRIVE readcom N COUNT MS [BAUD]       read COUNT bytes from COMn, print them in hex
 //   ZDRIVE bench COUNT                      time COUNT raw-position requests
+//   ZDRIVE window CLASS TITLE              a small top-level window of that class and
+//                                          title, until ended
+//   ZDRIVE watch CLASS TITLE MS            when the window is first shown, and how long
+//                                          after that it was hidden
+//   ZDRIVE post CLASS TITLE MSG WPARAM LPARAM   post a message to the window
+//   ZDRIVE qpc                             the performance counter in nanoseconds
 // CLASS or TITLE "-" matches any.  Exit code 0 on success, 1 on failure.
 #include <windows.h>
 #include <stdio.h>
@@ -474,6 +480,72 @@ int Bench(DWORD count) {
     return failed == 0 ? 0 : 1;
 }
 
+LRESULT CALLBACK PlainWindowProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(w, message, wParam, lParam);
+}
+
+// A window other programs look for by class and title.
+int PlainWindow(const char* cls, const char* title) {
+    WNDCLASSA wc;
+    ZeroMemory(&wc, sizeof wc);
+    wc.lpfnWndProc = PlainWindowProc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
+    wc.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
+    wc.lpszClassName = cls;
+    if (!RegisterClassA(&wc)) return 1;
+    HWND w = CreateWindowExA(0, cls, title, WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE, 40, 40, 260,
+                             80, NULL, NULL, wc.hInstance, NULL);
+    if (!w) return 1;
+    Out("window ready");
+    MSG m;
+    while (GetMessageA(&m, NULL, 0, 0) > 0) {
+        TranslateMessage(&m);
+        DispatchMessageA(&m);
+    }
+    return 0;
+}
+
+// Polls every 5 ms: the interval between showing and hiding is what is
+// asked for, to within a few milliseconds.
+int Watch(const char* cls, const char* title, DWORD ms) {
+    DWORD start = GetTickCount();
+    HWND w = NULL;
+    Out("watching");
+    while (!(w && IsWindowVisible(w))) {
+        if (GetTickCount() - start >= ms) {
+            Out("timeout %s", w ? "never shown" : "no window");
+            return 1;
+        }
+        Sleep(5);
+        w = FindWindowA(OrNull(cls), OrNull(title));
+    }
+    DWORD shown = GetTickCount();
+    Out("shown");
+    while (IsWindow(w) && IsWindowVisible(w)) {
+        if (GetTickCount() - start >= ms) {
+            Out("timeout still shown");
+            return 1;
+        }
+        Sleep(5);
+    }
+    Out("%s after %lu ms", IsWindow(w) ? "hidden" : "gone", (unsigned long)(GetTickCount() - shown));
+    return 0;
+}
+
+unsigned long long NowNanoseconds() {
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    unsigned long long f = (unsigned long long)frequency.QuadPart;
+    unsigned long long c = (unsigned long long)now.QuadPart;
+    return c / f * 1000000000ULL + c % f * 1000000000ULL / f;
+}
+
 int Usage() {
     Out("usage: see the comment at the top of drive.cpp");
     return 1;
@@ -493,6 +565,12 @@ int main(int argc, char** argv) {
     if (strcmp(command, "testwindow") == 0 && left >= 1) return TestWindow(rest[0]);
     if (strcmp(command, "testdialog") == 0 && left >= 1) return TestDialog(rest[0]);
     if (strcmp(command, "bench") == 0 && left >= 1) return Bench(Number(rest[0]));
+    if (strcmp(command, "window") == 0 && left >= 2) return PlainWindow(rest[0], rest[1]);
+    if (strcmp(command, "watch") == 0 && left >= 3) return Watch(rest[0], rest[1], Number(rest[2]));
+    if (strcmp(command, "qpc") == 0) {
+        Out("qpc %llu", NowNanoseconds());
+        return 0;
+    }
     if (strcmp(command, "readcom") == 0 && left >= 3)
         return ReadCom((int)Number(rest[0]), Number(rest[1]), Number(rest[2]),
                        left >= 4 ? Number(rest[3]) : 9600);
@@ -534,6 +612,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (strcmp(command, "click") == 0 && left >= 3) return Click(w, (int)Number(rest[2]));
+    if (strcmp(command, "post") == 0 && left >= 5) {
+        BOOL posted = PostMessageA(w, Number(rest[2]), Number(rest[3]), Number(rest[4]));
+        Out("posted %d", posted ? 1 : 0);
+        return posted ? 0 : 1;
+    }
     if (strcmp(command, "check") == 0 && left >= 4) {
         HWND box = GetDlgItem(w, (int)Number(rest[2]));
         if (!box) return Usage();
