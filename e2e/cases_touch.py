@@ -17,10 +17,7 @@ MAIN_CLASS, MAIN_TITLE = "Halvern Driver", "Halvern"
 MARKER_CLASS, MARKER_TITLE = "Halvern Driver Load", "Halvern Load"
 HAND_OVER = log_line(0x222027, 0, 0, 0)
 RELEASE = log_line(0x222043, *RELEASE_WORDS)
-# The tray icon's callback message and the button press that shows the
-# status window.
-WM_TRAYICON = 0x8064
-WM_LBUTTONDOWN = 0x201
+TRAY_TITLE = "Wine System Tray"
 # Nine reading ticks on a silent line at about 251 ms each come before the
 # hand-over; without the read time-outs they would take 9 x 20 ms.
 IDLE_TICKS_MS = 2000
@@ -94,6 +91,10 @@ def raw_to_pixel(x, y):
     """Where the stand-in puts the pointer for a raw position with its
     default corners: raw 0..1024 spans the screen's pixels."""
     return (x * (SCREEN_W - 1) / 1024.0, y * (SCREEN_H - 1) / 1024.0)
+
+
+def pixel_to_raw(x, y):
+    return (round(x * 1024 / (SCREEN_W - 1)), round(y * 1024 / (SCREEN_H - 1)))
 
 
 # ---------------------------------------------------------------- cases
@@ -229,9 +230,21 @@ def touch_without_driver(kit):
     expect_equal(window_state(kit, MAIN_CLASS, MAIN_TITLE), None, "the service's main window")
 
 
+def tray_icon_raw(kit):
+    """The raw panel position over the service's icon in Wine's tray
+    window (Wine shows one when the display has no system tray)."""
+    lines = kit.zdrive("controls", "-", TRAY_TITLE, expect_ok=False)
+    rects = [line.split("rect=")[1] for line in lines if "rect=" in line]
+    if len(rects) != 1:
+        raise AssertionError("expected one icon in the %r window: %r" % (TRAY_TITLE, lines))
+    left, top, right, bottom = (int(v) for v in rects[0].split(","))
+    return pixel_to_raw((left + right) // 2, (top + bottom) // 2)
+
+
 def touch_status_window(kit):
     """The status window as a user sees it at start-up, and again after a
-    press on the tray icon; once shown from the tray it stays shown."""
+    touch on the tray icon (the service forwards that touch itself); once
+    shown from the tray it stays shown."""
     controller = service_machine(kit)
     watch = watch_status_window(kit)
     start_touch(kit)
@@ -240,20 +253,22 @@ def touch_status_window(kit):
     wait_hand_over(kit)
     kit.wait_for("the status window to hide", lambda: watch.poll() is not None, timeout=30)
     kit.screenshot("2-handed-over-tray")
-    # What the shell sends for a left button pressed on the icon.
-    kit.zdrive("post", STATUS_CLASS, STATUS_TITLE, WM_TRAYICON, 0, WM_LBUTTONDOWN)
+    raw = tray_icon_raw(kit)
+    controller.tap(*raw)
     kit.wait_for("the status window shown again",
                  lambda: window_state(kit, STATUS_CLASS, STATUS_TITLE) == "visible", timeout=30)
+    expect_equal(wait_lines(kit, 4), [HAND_OVER, touch_line(*raw), RELEASE, RELEASE],
+                 "requests: the hand-over and the touch on the tray icon")
     controls = kit.zdrive("controls", STATUS_CLASS, STATUS_TITLE)
     texts = [re.search(r'text="([^"]*)"', line).group(1) for line in controls]
     for text in ("TouchScreen Driver For WINDOWS 98/ME", "Version :  1.24"):
         if text not in texts:
             raise AssertionError("%r not among the status window's texts %r" % (text, texts))
     expect_equal(len(controls), 7, "controls of the status window")
-    # Packets and the ticks after them keep it on screen.
-    controller.tap(512, 512)
-    wait_lines(kit, 4)
+    # Ticks, and packets after them, keep it on screen: no second hand-over.
     time.sleep(3.0)
+    controller.tap(512, 512)
+    wait_lines(kit, 7)
     expect_equal(window_state(kit, STATUS_CLASS, STATUS_TITLE), "visible",
                  "status window after a tap")
     kit.screenshot("3-shown-from-tray")
