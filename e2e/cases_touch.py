@@ -297,7 +297,7 @@ def touch_service(demo):
     kit.wait_for("the status window to hide", lambda: watch.poll() is not None, timeout=30)
     cases_say("    after its idle start-up ticks it hid its window and sent request 0x222027")
 
-    kit.spawn_zdrive("testwindow", "C:\\touchcanvas.log")
+    canvas = kit.spawn_zdrive("testwindow", "C:\\touchcanvas.log")
     kit.wait_for("the canvas", lambda: os.path.exists(kit.machine.c_drive("touchcanvas.log"))
                  and "ready" in kit.text_file("touchcanvas.log"), timeout=30)
 
@@ -322,6 +322,8 @@ def touch_service(demo):
     log = kit.emu_log()
     cases_say("    the stand-in received %d packet requests from TOUCH.EXE"
               % sum(line.startswith("0x222043") for line in log))
+    # The service goes on running; the canvas makes way for the next step.
+    kit.machine.end(canvas)
 
 
 def cases_say(text):
