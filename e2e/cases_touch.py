@@ -113,6 +113,7 @@ def touch_forwards_packets(kit):
     match = re.match(r"hidden after (\d+) ms", report)
     if not match:
         raise AssertionError("status window: %s" % report)
+    kit.log("status window hidden %s ms after it was shown" % match.group(1))
     if int(match.group(1)) < IDLE_TICKS_MS:
         raise AssertionError("handed over %s ms after showing its window; nine idle reading "
                              "ticks take more than %d ms" % (match.group(1), IDLE_TICKS_MS))
@@ -133,7 +134,7 @@ def touch_forwards_packets(kit):
 
     # A packet cut short by a silent line is dropped; the next one is not.
     controller.truncated(5, 5, 3)
-    time.sleep(1.5)
+    time.sleep(2.0)
     controller.touch(16383, 0)
     controller.release()
     want += [touch_line(16383, 0), RELEASE, RELEASE]
