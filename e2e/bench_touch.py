@@ -243,6 +243,8 @@ def main(argv=None):
             say("stream %s: %s" % ("paced" if paced else "flat out", result[:6]))
 
         say("")
+        say("load average at the end: %.2f %.2f %.2f (%d cores)"
+            % (os.getloadavg() + (os.cpu_count() or 0,)))
         say("| Figure | Measured | Target |")
         say("|---|---|---|")
         if latencies:
@@ -256,8 +258,9 @@ def main(argv=None):
             how = "paced at 19,200 baud" if paced else "flat out"
             extra = ""
             if paced and lags:
-                extra = "; lag median %.2f ms, p99 %.2f ms, max %.2f ms" % (
-                    percentile(lags, 50), percentile(lags, 99), max(lags))
+                extra = "; lag median %.2f ms, p99 %.2f ms, max %.2f ms, over 250 ms: %d" % (
+                    percentile(lags, 50), percentile(lags, 99), max(lags),
+                    sum(1 for lag in lags if lag > 250))
             say("| %d packets %s (sent in %.1f s) | %d forwarded, %d lost, %d unexpected "
                 "requests; last forwarded %.1f s after the first byte (%.0f packets/s)%s | "
                 "%s |" % (count, how, send_s, forwarded, lost, unexpected, span,
