@@ -7,7 +7,6 @@ import os
 import re
 import time
 
-import cases
 from cases import RELEASE_WORDS, SCREEN_H, SCREEN_W, expect_equal, log_line, packet_words
 import zavirsim
 
@@ -102,8 +101,8 @@ def pixel_to_raw(x, y):
 def touch_forwards_packets(kit):
     """On a silent line the service hands over once, after its nine idle
     reading ticks, and hides its window; then every packet reaches the
-    driver with its bytes, each release twice, in order; a stray byte, a
-    packet cut short and bytes after it are dropped."""
+    driver with its bytes, each release twice, in order; a stray byte and
+    a packet cut short by a silent line are dropped."""
     controller = service_machine(kit)
     watch = watch_status_window(kit)
     touch = start_touch(kit)
