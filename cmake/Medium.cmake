@@ -27,3 +27,10 @@ if(ZAVIR_WIN9X)
            COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/make_medium.py
                    --check-image ${ZAVIR_MEDIUM_IMAGE} ${ZAVIR_MEDIUM_NAMES})
 endif()
+
+# The allow-list holds exactly what the medium's programs import.
+if(ZAVIR_WIN9X)
+  add_test(NAME win98_allow_list_holds_only_what_is_used
+           COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/check_imports.py
+                   --objdump ${CMAKE_OBJDUMP} --unused ${ZAVIR_MEDIUM_FILES})
+endif()

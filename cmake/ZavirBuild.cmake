@@ -41,6 +41,12 @@ function(zavir_program target exe)
     target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   else()
     add_executable(${target} WIN32 ${P_SOURCES} ${P_RC})
+    if(P_RC)
+      # windres does not report the pictures a script includes: a redrawn
+      # picture must still rebuild the program.
+      file(GLOB pictures CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/res/*)
+      set_source_files_properties(${P_RC} PROPERTIES OBJECT_DEPENDS "${pictures}")
+    endif()
     target_link_libraries(${target} PRIVATE zavir_common ${P_LIBS})
     target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
     set_target_properties(${target} PROPERTIES OUTPUT_NAME ${exe} SUFFIX ".EXE"

@@ -295,13 +295,15 @@ class Machine:
         return pids_with_environment("WINEPREFIX", self.prefix)
 
     # -- programs
-    def wine(self, args, timeout=60, input=None, check=False):
+    def wine(self, args, timeout=60, input=None, check=False, cwd=None):
         """Runs a Windows program to its end; stdout and stderr as text.
         Output goes through files: Wine's helper processes inherit the
-        handles and would hold a pipe open long after the program ends."""
+        handles and would hold a pipe open long after the program ends.
+        cwd (a Linux folder) becomes the program's current directory."""
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             proc = subprocess.Popen([WINE] + list(args), env=self.env, stdout=out, stderr=err,
-                                    stdin=subprocess.PIPE if input is not None else subprocess.DEVNULL)
+                                    stdin=subprocess.PIPE if input is not None else subprocess.DEVNULL,
+                                    cwd=cwd)
             try:
                 if input is not None:
                     proc.stdin.write(input.encode())
@@ -320,10 +322,11 @@ class Machine:
                                                          result.stdout, result.stderr))
         return result
 
-    def spawn(self, args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL):
-        """Starts a Windows program in the background; ended by close()."""
+    def spawn(self, args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, cwd=None):
+        """Starts a Windows program in the background; ended by close().
+        cwd (a Linux folder) becomes the program's current directory."""
         proc = subprocess.Popen([WINE] + list(args), env=self.env, stdin=stdin, stdout=stdout,
-                                stderr=subprocess.DEVNULL, text=True, errors="replace")
+                                stderr=subprocess.DEVNULL, text=True, errors="replace", cwd=cwd)
         self.spawned.append(proc)
         return proc
 

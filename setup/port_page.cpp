@@ -96,8 +96,9 @@ void OnPort(HWND page, const PortRow& row) {
         CheckedPort = row.port;
         CheckedIrq = row.irq;
     }
-    // A click on the current port clears IRQ 4, 3, 7 or 5 of its group
-    // too, so the IRQ mark is restored as well as the baud mark.
+    // The click cleared every other choice button of its group (IRQ 4, 3,
+    // 7 and 5, and round the end of the list the baud and IRQ 9-15 ones),
+    // so the IRQ mark is restored as well as the baud mark.
     Mark(page, IrqButton(Settings.ComIrq), TRUE);
     Mark(page, BaudButton(Settings.ComBaud), TRUE);
 }

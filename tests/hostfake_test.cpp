@@ -144,7 +144,7 @@ TEST_F(HostDialogTest, AutoRadioClickClearsOnlyItsGroupAndHiddenOrDisabledContro
         fake::Click(d, 1001);
         EXPECT_EQ(fake::Checked(d, 1001), 1);
         EXPECT_EQ(fake::Checked(d, 1002), 0);
-        EXPECT_EQ(fake::Checked(d, 1011), 1);  // another group
+        EXPECT_EQ(fake::Checked(d, 1011), 0);  // the last group wraps round to the first
         fake::Click(d, 1012);                  // hidden
         fake::Click(d, 1020);                  // disabled
         fake::PressClose(d);
@@ -152,6 +152,31 @@ TEST_F(HostDialogTest, AutoRadioClickClearsOnlyItsGroupAndHiddenOrDisabledContro
     EXPECT_EQ(DialogBoxParamA(fake::Instance(), MAKEINTRESOURCEA(200), nullptr, Proc, 0), -1);
     EXPECT_THAT(commands, ElementsAre(1001, IDCANCEL));
     EXPECT_EQ(fake::DialogsLeftOpen(), 1);
+}
+
+// Each row: the button clicked and the marks of r1, r2, r3 after it, from
+// all three checked.
+TEST_F(HostDialogTest, AutoRadioGroupsRunRoundTheEndOfTheControlList) {
+    struct Row {
+        int clicked;
+        int r1, r2, r3;
+    };
+    const Row rows[] = {
+        {1101, 1, 1, 0},  // r1 has no group start before it: the last group's
+        {1102, 1, 1, 1},  // a group bounded on both sides
+        {1103, 0, 1, 1},
+    };
+    for (const Row& row : rows) {
+        fake::OnDialog(201, [&](HWND d) {
+            for (int id = 1101; id <= 1103; ++id) SendDlgItemMessageA(d, id, BM_SETCHECK, 1, 0);
+            fake::Click(d, row.clicked);
+            EXPECT_EQ(fake::Checked(d, 1101), row.r1) << row.clicked;
+            EXPECT_EQ(fake::Checked(d, 1102), row.r2) << row.clicked;
+            EXPECT_EQ(fake::Checked(d, 1103), row.r3) << row.clicked;
+            EndDialog(d, 1);
+        });
+        EXPECT_EQ(DialogBoxParamA(fake::Instance(), MAKEINTRESOURCEA(201), nullptr, Proc, 0), 1);
+    }
 }
 
 }  // namespace

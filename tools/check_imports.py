@@ -6,7 +6,9 @@ version 4.0, no ASLR or NX flags, and every imported function on the suite's
 allow-list.  The allow-list itself may only hold functions that Windows 98 SE
 exports and that work there, and no Unicode (...W) function.
 
-usage: check_imports.py [--objdump OBJDUMP] EXE...
+usage: check_imports.py [--objdump OBJDUMP] [--unused] EXE...
+With --unused, also fails on allow-list entries that none of the given
+executables imports, so that the list holds only what the suite calls.
 """
 import argparse
 import json
@@ -98,12 +100,15 @@ def check_header(header):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--objdump', default='i686-w64-mingw32-objdump')
+    parser.add_argument('--unused', action='store_true')
     parser.add_argument('exes', nargs='+')
     args = parser.parse_args()
     exports, broken = load_reference()
     allowed, failures = load_allowed(exports, broken)
+    used = set()
     for exe in args.exes:
         header, imports = read_pe(args.objdump, exe)
+        used.update(imports)
         problems = check_header(header)
         for dll, name in imports:
             if (dll, name) not in allowed:
@@ -113,6 +118,9 @@ def main():
             failures.extend(f"{name}: {p}" for p in problems)
         else:
             print(f"{name}: {len(imports)} imports, all available on Windows 98 SE")
+    if args.unused:
+        failures.extend("allow-list entry %s!%s is imported by none of the programs" % entry
+                        for entry in sorted(allowed - used))
     for f in failures:
         print("FAIL " + f)
     return 1 if failures else 0

@@ -48,11 +48,17 @@ FONT = {  # 5 x 7 glyphs, '#' set
     'l': ".##....#....#....#....#....#...###.", 'm': "..........##.#.#.#.##.#.##.#.##.#.#",
     'n': "..........####.#...##...##...##...#", 'o': "...........###.#...##...##...#.###.",
     'p': ".....####.#...#####.#....#....#....", 'r': "..........#.##.##...#....#....#....",
-    's': "..........####.#.....###.....#####.", 't': ".#....#...####..#....#....#.....##.",
+    's': "..........####.#.....###.....#####.", 'y': "..........#...##...#.####....#.###.", 't': ".#....#...####..#....#....#.....##.",
     'u': "..........#...##...##...##..##.##.#", 'v': "..........#...##...#.#.#..#.#...#..",
     '1': "..#...##....#....#....#....#...###.", '0': ".###.#..###.#.###..#.#...#.###.....",
     '2': ".###.#...#....#...#...#...#...#####", '.': "..............................##...",
     ' ': "...................................", '&': ".##..#..#..##...##.##..#.#.##..#.##",
+    'b': "#....#....####.#...##...##...#####.",
+    'd': "....#....#.#####...##...##...#.####",
+    'f': "..##..#...####..#....#....#....#...",
+    'k': "#....#....#..#.#.#..##...#.#..#..#.",
+    'F': "######....#....####.#....#....#....",
+    'K': "#...##..#.#.#..##...#.#..#..#.#...#",
     '!': "..#....#....#....#....#.........#..",
 }
 FONT['C'] = ".####" "#...." "#...." "#...." "#...." "#...." ".####"
@@ -88,7 +94,7 @@ class Canvas:
 
     def text(self, x, y, s, c, sx=1, sy=1, bold=False):
         for ch in s:
-            glyph = FONT.get(ch, FONT[' ']).ljust(35, '.')
+            glyph = FONT[ch]  # a missing letter is an error, not a gap
             for gy in range(7):
                 for gx in range(5):
                     if glyph[gy * 5 + gx] == '#':
@@ -196,19 +202,22 @@ def touch_icon():
     return c, transparent
 
 
-def logo(width, height, subtitle):
+def logo(width, height, subtitle, compact=False):
+    """compact: everything within the middle 26 rows, for a picture centred
+    in an area lower than itself, which shows only its middle."""
     c = Canvas(width, height, GREY)
     title = "HALVERN"
     sx = 3 if width >= 150 else 2
-    sy = 3 if height >= 40 else 2
+    sy = 3 if height >= 40 and not compact else 2
+    top = (height - 26) // 2 if compact else 4
     w = Canvas.text_width(title, sx, True)
     x0 = (width - w) // 2
-    c.text(x0 + 1, 4 + 1, title, DARK, sx, sy, True)
-    c.text(x0, 4, title, NAVY, sx, sy, True)
-    line_y = 4 + 7 * sy + 2
+    c.text(x0 + 1, top + 1, title, DARK, sx, sy, True)
+    c.text(x0, top, title, NAVY, sx, sy, True)
+    line_y = top + 7 * sy + 1 if compact else top + 7 * sy + 2
     c.rect(x0, line_y, x0 + w, line_y + 2, RED)
     sw = Canvas.text_width(subtitle, 1, False)
-    c.text((width - sw) // 2, line_y + 4, subtitle, BLACK)
+    c.text((width - sw) // 2, line_y + (4 if not compact else 3), subtitle, BLACK)
     return c
 
 
@@ -232,8 +241,8 @@ def pictures():
         'truepos/res/bitmap126.bmp': bmp_bytes(banner(154, 20, "Screen Alignment"), VGA, 4),
         'setup/res/icon101.ico': ico_bytes(icon256, PALETTE_256, 8, t256),
         'setup/res/icon117.ico': ico_bytes(finger, VGA, 4, tfinger),
-        'setup/res/bitmap118.bmp': bmp_bytes(logo(153, 41, "TouchScreen"), VGA, 4),
-        'setup/res/bitmap129.bmp': bmp_bytes(logo(189, 48, "XR Setup Utility"), VGA, 4),
+        'setup/res/bitmap118.bmp': bmp_bytes(logo(153, 41, "TouchScreen", compact=True), VGA, 4),
+        'setup/res/bitmap129.bmp': bmp_bytes(logo(189, 48, "XR Setup Utility", compact=True), VGA, 4),
         'uninstal/res/icon101.ico': ico_bytes(icon16, VGA, 4, t16),
         'config/res/icon101.ico': ico_bytes(icon16, VGA, 4, t16),
         'uninstal/res/icon117.ico': ico_bytes(finger, VGA, 4, tfinger),

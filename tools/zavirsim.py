@@ -11,6 +11,7 @@ common/zavir_wire.h.
 
 As a module:  Controller.open_pty() / Controller(path); touch, release,
 drag, tap, noise, truncated, burst; each paced at the controller's baud.
+Panel: raw positions of screen pixels for an offset, scaled or turned panel.
 As a command: zavirsim.py [--baud N] (--pty | --device PATH) [STEP ...]
   steps: touch:X,Y  release  tap:X,Y  drag:X1,Y1;X2,Y2;...@STEPS
          noise:COUNT  truncated:X,Y,KEEP  wait:MS
@@ -18,6 +19,7 @@ As a command: zavirsim.py [--baud N] (--pty | --device PATH) [STEP ...]
   steps read from standard input (one per line) until end of input.
 """
 import argparse
+import math
 import os
 import random
 import sys
@@ -77,6 +79,32 @@ def truncated(x, y, keep):
 def byte_time(baud):
     """Seconds one byte takes on the line at 8N1 (10 bits)."""
     return 10.0 / baud
+
+
+class Panel:
+    """Where a touch on a screen pixel lands in the controller's raw
+    coordinates: the panel's own scale on each axis, an offset, and a small
+    turn about the screen's centre (a panel mounted slightly askew).  The
+    default is the panel the default corners describe: raw (0, 0) on the
+    top-left pixel, raw (1024, 1024) on the bottom-right one."""
+
+    def __init__(self, screen=(1024, 768), offset=(0.0, 0.0), scale=None, degrees=0.0):
+        self.width, self.height = screen
+        self.offset = offset
+        self.scale = scale or (1024.0 / (self.width - 1), 1024.0 / (self.height - 1))
+        self.degrees = degrees
+
+    def raw(self, px, py):
+        """The raw position of a touch at pixel (px, py), clipped to what
+        the controller can send."""
+        cx, cy = (self.width - 1) / 2.0, (self.height - 1) / 2.0
+        turn = math.radians(self.degrees)
+        dx, dy = px - cx, py - cy
+        x = cx + dx * math.cos(turn) - dy * math.sin(turn)
+        y = cy + dx * math.sin(turn) + dy * math.cos(turn)
+        rx = round(self.offset[0] + self.scale[0] * x)
+        ry = round(self.offset[1] + self.scale[1] * y)
+        return (min(max(rx, 0), RAW_MAX), min(max(ry, 0), RAW_MAX))
 
 
 class Controller:

@@ -10,17 +10,18 @@
 //   ZDRIVE frame CODE INSIZE OUTSIZE W0..W3 | halfframe   raw pipe frames
 //   ZDRIVE find CLASS TITLE [MS] | controls CLASS TITLE | click CLASS TITLE ID
 //   ZDRIVE check CLASS TITLE ID 0|1 | close CLASS TITLE
+//   ZDRIVE press CLASS TITLE ID            click and return once the owner has handled it
+//   ZDRIVE waitpage CLASS TITLE MS ID...   wait for a visible window holding every control
+//                                          ID (and none of the -ID), then list its controls
+//   ZDRIVE window CLASS TITLE              a plain top-level window, until ended
 //   ZDRIVE msgbox [MS] | answer ID [MS]
 //   ZDRIVE testwindow LOGFILE              full-screen window logging buttons and moves
 //   ZDRIVE testdialog LOGFILE              a window with a button and a check box;
 //                                          the button shows a message box
 //   ZDRIVE readcom N COUNT MS [BAUD]       read COUNT bytes from COMn, print them in hex
 //   ZDRIVE bench COUNT                      time COUNT raw-position requests
-//   ZDRIVE window CLASS TITLE              a small top-level window of that class and
-//                                          title, until ended
 //   ZDRIVE watch CLASS TITLE MS            when the window is first shown, and how long
 //                                          after that it was hidden
-//   ZDRIVE post CLASS TITLE MSG WPARAM LPARAM   post a message to the window
 //   ZDRIVE qpc                             the performance counter in nanoseconds
 // CLASS or TITLE "-" matches any.  Exit code 0 on success, 1 on failure.
 #include <windows.h>
@@ -115,6 +116,80 @@ int Click(HWND dialog, int id) {
     // Posted, so that a modal loop the click opens does not hold us.
     PostMessageA(button, BM_CLICK, 0, 0);
     Out("clicked %d", id);
+    return 0;
+}
+
+// A visible top-level window of the class and title whose controls match
+// the wanted ids: each positive id present, each negative id absent.
+struct PageSearch {
+    const char* cls;
+    const char* title;
+    char** ids;
+    int idCount;
+    HWND found;
+};
+
+BOOL CALLBACK FindPage(HWND w, LPARAM parameter) {
+    PageSearch* search = (PageSearch*)parameter;
+    char cls[128], title[256];
+    GetClassNameA(w, cls, sizeof cls);
+    TextOf(w, title, sizeof title);
+    if (!IsWindowVisible(w)) return TRUE;
+    if (search->cls && lstrcmpiA(cls, search->cls) != 0) return TRUE;
+    if (search->title && strcmp(title, search->title) != 0) return TRUE;
+    for (int i = 0; i < search->idCount; ++i) {
+        long id = strtol(search->ids[i], NULL, 0);
+        BOOL present = id >= 0 ? GetDlgItem(w, (int)id) != NULL : GetDlgItem(w, (int)-id) != NULL;
+        if (present != (id >= 0)) return TRUE;
+    }
+    search->found = w;
+    return FALSE;
+}
+
+int WaitPage(const char* cls, const char* title, DWORD ms, char** ids, int idCount) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        PageSearch search = {OrNull(cls), OrNull(title), ids, idCount, NULL};
+        EnumWindows(FindPage, (LPARAM)&search);
+        if (search.found) {
+            Out("page %p", (void*)search.found);
+            EnumChildWindows(search.found, PrintControl, 0);
+            return 0;
+        }
+        if (GetTickCount() - start >= ms) break;
+        Sleep(50);
+    }
+    Out("no page");
+    return 1;
+}
+
+LRESULT CALLBACK PlainWindowProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(w, message, wParam, lParam);
+}
+
+// Stands in for another program's main window (found by class and title).
+int PlainWindow(const char* cls, const char* title) {
+    WNDCLASSA wc;
+    ZeroMemory(&wc, sizeof wc);
+    wc.lpfnWndProc = PlainWindowProc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
+    wc.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
+    wc.lpszClassName = cls;
+    if (!RegisterClassA(&wc)) return 1;
+    HWND w = CreateWindowExA(0, cls, title, WS_OVERLAPPEDWINDOW, 40, 40, 200, 100, NULL, NULL,
+                             wc.hInstance, NULL);
+    if (!w) return 1;
+    Out("window ready");
+    MSG m;
+    while (GetMessageA(&m, NULL, 0, 0) > 0) {
+        TranslateMessage(&m);
+        DispatchMessageA(&m);
+    }
     return 0;
 }
 
@@ -480,36 +555,6 @@ int Bench(DWORD count) {
     return failed == 0 ? 0 : 1;
 }
 
-LRESULT CALLBACK PlainWindowProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_DESTROY) {
-        PostQuitMessage(0);
-        return 0;
-    }
-    return DefWindowProcA(w, message, wParam, lParam);
-}
-
-// A window other programs look for by class and title.
-int PlainWindow(const char* cls, const char* title) {
-    WNDCLASSA wc;
-    ZeroMemory(&wc, sizeof wc);
-    wc.lpfnWndProc = PlainWindowProc;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
-    wc.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
-    wc.lpszClassName = cls;
-    if (!RegisterClassA(&wc)) return 1;
-    HWND w = CreateWindowExA(0, cls, title, WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE, 40, 40, 260,
-                             80, NULL, NULL, wc.hInstance, NULL);
-    if (!w) return 1;
-    Out("window ready");
-    MSG m;
-    while (GetMessageA(&m, NULL, 0, 0) > 0) {
-        TranslateMessage(&m);
-        DispatchMessageA(&m);
-    }
-    return 0;
-}
-
 // Polls every 5 ms: the interval between showing and hiding is what is
 // asked for, to within a few milliseconds.
 int Watch(const char* cls, const char* title, DWORD ms) {
@@ -565,6 +610,8 @@ int main(int argc, char** argv) {
     if (strcmp(command, "testwindow") == 0 && left >= 1) return TestWindow(rest[0]);
     if (strcmp(command, "testdialog") == 0 && left >= 1) return TestDialog(rest[0]);
     if (strcmp(command, "bench") == 0 && left >= 1) return Bench(Number(rest[0]));
+    if (strcmp(command, "waitpage") == 0 && left >= 3)
+        return WaitPage(rest[0], rest[1], Number(rest[2]), rest + 3, left - 3);
     if (strcmp(command, "window") == 0 && left >= 2) return PlainWindow(rest[0], rest[1]);
     if (strcmp(command, "watch") == 0 && left >= 3) return Watch(rest[0], rest[1], Number(rest[2]));
     if (strcmp(command, "qpc") == 0) {
@@ -612,10 +659,20 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (strcmp(command, "click") == 0 && left >= 3) return Click(w, (int)Number(rest[2]));
-    if (strcmp(command, "post") == 0 && left >= 5) {
-        BOOL posted = PostMessageA(w, Number(rest[2]), Number(rest[3]), Number(rest[4]));
-        Out("posted %d", posted ? 1 : 0);
-        return posted ? 0 : 1;
+    if (strcmp(command, "press") == 0 && left >= 3) {
+        HWND button = GetDlgItem(w, (int)Number(rest[2]));
+        if (!button) {
+            Out("no control %s", rest[2]);
+            return 1;
+        }
+        DWORD_PTR ignored = 0;
+        // Sent: the owner's WM_COMMAND has run when this returns.
+        if (!SendMessageTimeoutA(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored)) {
+            Out("press timed out");
+            return 1;
+        }
+        Out("pressed %s", rest[2]);
+        return 0;
     }
     if (strcmp(command, "check") == 0 && left >= 4) {
         HWND box = GetDlgItem(w, (int)Number(rest[2]));

@@ -111,19 +111,28 @@ void DestroyTree(HWND h) {
 
 // The other automatic radio buttons of the control's group, the way the
 // dialog manager walks a group: back to the control that starts it, on to
-// the next one that starts another; hidden or disabled ones are passed by.
+// the next one that starts another, both round the end of the list, so the
+// controls before the first group start belong to the last group (as in
+// Windows and Wine); hidden or disabled ones are passed by.
 void ClearRadioGroup(Win& parent, HWND clicked) {
     std::vector<HWND>& kids = parent.children;
+    size_t count = kids.size();
     size_t index = 0;
-    while (index < kids.size() && kids[index] != clicked) ++index;
-    if (index == kids.size()) return;
+    while (index < count && kids[index] != clicked) ++index;
+    if (index == count) return;
+    auto startsGroup = [&](size_t i) { return (Find(kids[i])->info.style & WS_GROUP) != 0; };
     size_t first = index;
-    while (first > 0 && !(Find(kids[first])->info.style & WS_GROUP)) --first;
-    for (size_t i = first; i < kids.size(); ++i) {
-        Win* k = Find(kids[i]);
-        if (i > first && (k->info.style & WS_GROUP)) break;
-        if (kids[i] == clicked || !k->info.visible || !k->info.enabled) continue;
-        if (IsButtonType(*k, BS_AUTORADIOBUTTON)) k->info.checked = 0;
+    size_t steps = 0;
+    while (!startsGroup(first) && steps < count) {
+        first = (first + count - 1) % count;
+        ++steps;
+    }
+    for (size_t k = 0; k < count; ++k) {
+        size_t i = (first + k) % count;
+        Win* c = Find(kids[i]);
+        if (k > 0 && startsGroup(i)) break;
+        if (kids[i] == clicked || !c->info.visible || !c->info.enabled) continue;
+        if (IsButtonType(*c, BS_AUTORADIOBUTTON)) c->info.checked = 0;
     }
 }
 

@@ -6,3 +6,7 @@
 #define IDC_B2 1012
 #define IDC_CHECK 1020
 #define IDB_LOGO 119
+#define IDD_GROUPS 201
+#define IDC_R1 1101
+#define IDC_R2 1102
+#define IDC_R3 1103

@@ -67,6 +67,33 @@ class DragPath(unittest.TestCase):
         self.assertEqual(zavirsim.drag_path([], 3), [])
 
 
+class PanelModel(unittest.TestCase):
+    def test_default_panel_is_the_default_corners(self):
+        panel = zavirsim.Panel()
+        for pixel, raw in [((0, 0), (0, 0)), ((1023, 767), (1024, 1024)),
+                           ((1023, 0), (1024, 0)), ((0, 767), (0, 1024))]:
+            with self.subTest(pixel=pixel):
+                self.assertEqual(panel.raw(*pixel), raw)
+
+    def test_offset_and_scale_per_axis(self):
+        panel = zavirsim.Panel(offset=(700, 900), scale=(13.5, 18.25))
+        self.assertEqual(panel.raw(0, 0), (700, 900))
+        self.assertEqual(panel.raw(100, 10), (2050, 1082))
+
+    def test_turn_keeps_the_centre_and_distances(self):
+        panel = zavirsim.Panel(screen=(1001, 801), scale=(1.0, 1.0), degrees=2.0)
+        self.assertEqual(panel.raw(500, 400), (500, 400))
+        # A point 400 pixels right of the centre turns clockwise on screen
+        # (Y grows downwards) by 2 degrees: about 14 pixels down.
+        x, y = panel.raw(900, 400)
+        self.assertEqual((x, y), (900 - 0, 400 + 14))
+        self.assertAlmostEqual(((x - 500) ** 2 + (y - 400) ** 2) ** 0.5, 400, delta=0.8)
+
+    def test_positions_stay_in_the_controller_range(self):
+        panel = zavirsim.Panel(offset=(-500, 16000), scale=(20.0, 20.0))
+        self.assertEqual(panel.raw(0, 767), (0, zavirsim.RAW_MAX))
+
+
 class PseudoTerminal(unittest.TestCase):
     def test_every_byte_arrives_unchanged(self):
         with zavirsim.Controller.open_pty(baud=19200) as ctl:
