@@ -8,6 +8,7 @@ import re
 import time
 
 from cases import RELEASE_WORDS, SCREEN_H, SCREEN_W, expect_equal, log_line, packet_words
+import harness
 import zavirsim
 
 SETTINGS_KEY = r"HKLM\Software\corvale\zavir"
@@ -285,12 +286,17 @@ CASES = {f.__name__: f for f in (touch_forwards_packets, touch_drag_moves_pointe
 def touch_service(demo):
     """The touch service forwards the simulated controller's taps and a drag."""
     kit, controller = demo.kit, demo.controller
-    kit.machine.reg_add(SETTINGS_KEY, "ComPort", "REG_DWORD", 1)
-    kit.machine.reg_add(SETTINGS_KEY, "ComBaud", "REG_DWORD", 9600)
+    # The setup step may have written the settings already; COM1 is the
+    # simulated controller either way.
+    stored = kit.machine.reg_query(SETTINGS_KEY) or {}
+    if "ComPort" not in stored or harness.reg_number(stored["ComPort"]) != 1:
+        kit.machine.reg_add(SETTINGS_KEY, "ComPort", "REG_DWORD", 1)
+        kit.machine.reg_add(SETTINGS_KEY, "ComBaud", "REG_DWORD", 9600)
+    baud = harness.reg_number(kit.machine.reg_query(SETTINGS_KEY)["ComBaud"])
     hand_overs = kit.emu_log().count(HAND_OVER)
     watch = watch_status_window(kit)
     start_touch(kit)
-    cases_say("    TOUCH.EXE started: COM1 at 9600 baud, the driver stand-in")
+    cases_say("    TOUCH.EXE started: COM1 (ComBaud %d), the driver stand-in" % baud)
     kit.wait_line(watch, "shown", timeout=60)
     demo.screenshot("touch-status-window")
     kit.wait_for("the hand-over", lambda: kit.emu_log().count(HAND_OVER) > hand_overs, timeout=60)
