@@ -295,3 +295,55 @@ BOOL ParseEmuCommandLine(const char* cmd, char* logPath, int logPathSize) {
 BOOL PipeAlreadyServed(BOOL waitSucceeded, DWORD lastError) {
     return waitSucceeded || lastError == ERROR_SEM_TIMEOUT;
 }
+
+BOOL ParseEmuOptions(const char* cmd, char* logPath, int logPathSize, BOOL* stamped) {
+    *stamped = FALSE;
+    if (cmd) {
+        const char* p = cmd;
+        while (*p == ' ' || *p == '\t') ++p;
+        static const char kStamp[] = "--qpc";
+        const int n = sizeof kStamp - 1;
+        int i = 0;
+        while (i < n && p[i] == kStamp[i]) ++i;
+        if (i == n && (p[n] == '\0' || p[n] == ' ' || p[n] == '\t')) {
+            *stamped = TRUE;
+            cmd = p + n;
+        }
+    }
+    if (!ParseEmuCommandLine(cmd, logPath, logPathSize)) {
+        *stamped = FALSE;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+unsigned long long CounterToNanoseconds(long long counter, long long frequency) {
+    if (frequency <= 0 || counter < 0) return 0;
+    // Whole seconds and the remainder apart: counter * 1e9 would overflow
+    // after some weeks of uptime at a 10 MHz counter.
+    unsigned long long seconds = (unsigned long long)(counter / frequency);
+    unsigned long long rest = (unsigned long long)(counter % frequency);
+    return seconds * 1000000000ULL + rest * 1000000000ULL / (unsigned long long)frequency;
+}
+
+int FormatStampedRequestLine(char* buffer, int capacity, unsigned long long nanoseconds,
+                             const ZavirWireRequest* request) {
+    char digits[24];
+    int count = 0;
+    do {
+        digits[count++] = (char)('0' + nanoseconds % 10);
+        nanoseconds /= 10;
+    } while (nanoseconds > 0);
+    if (capacity <= count + 1) {
+        if (capacity > 0) buffer[0] = '\0';
+        return 0;
+    }
+    for (int i = 0; i < count; ++i) buffer[i] = digits[count - 1 - i];
+    buffer[count] = ' ';
+    int rest = FormatRequestLine(buffer + count + 1, capacity - count - 1, request);
+    if (rest == 0) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    return count + 1 + rest;
+}

@@ -81,4 +81,19 @@ BOOL PipeAlreadyServed(BOOL waitSucceeded, DWORD lastError);
 // not fit.
 BOOL ParseEmuCommandLine(const char* commandLine, char* logPath, int logPathSize);
 
+// The same with an optional leading --qpc, which asks for time-stamped
+// log lines (*stamped TRUE): "--qpc", "--qpc --log FILE".
+BOOL ParseEmuOptions(const char* commandLine, char* logPath, int logPathSize, BOOL* stamped);
+
+// A performance-counter reading in nanoseconds, without overflowing for
+// any counter a machine reaches.  0 for a frequency that is not positive.
+unsigned long long CounterToNanoseconds(long long counter, long long frequency);
+
+// A log line with a time stamp in front: the nanoseconds in decimal, one
+// space, then the line FormatRequestLine writes.  Under Wine the counter
+// is the Linux monotonic raw clock, so the stamps compare with times taken
+// outside.  Returns the length; 0 and an empty buffer when it does not fit.
+int FormatStampedRequestLine(char* buffer, int capacity, unsigned long long nanoseconds,
+                             const ZavirWireRequest* request);
+
 #endif

@@ -1,6 +1,6 @@
 // ZAVIREMU: the user-mode stand-in for the kernel driver, run on its own
 // (tests, or a machine where the start-up loader isn't installed).
-//   ZAVIREMU [--log FILE]
+//   ZAVIREMU [--qpc] [--log FILE]
 // Exit codes: 2 bad command line, 3 log file not opened, 4 pipe not served
 // (another stand-in already serves it).
 #include <windows.h>
@@ -10,6 +10,7 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     char logPath[MAX_PATH];
-    if (!ParseEmuCommandLine(commandLine, logPath, sizeof logPath)) return 2;
-    return RunDriverStandIn(logPath);
+    BOOL stamped = FALSE;
+    if (!ParseEmuOptions(commandLine, logPath, sizeof logPath, &stamped)) return 2;
+    return RunDriverStandIn(logPath, stamped);
 }

@@ -37,11 +37,24 @@ void Resolve(Fn* fn, const char* module, const char* name) {
 CRITICAL_SECTION g_lock;
 EmuState g_state;
 HANDLE g_log = INVALID_HANDLE_VALUE;
+// Stamped log: each line starts with the performance counter in
+// nanoseconds, so latencies can be measured against other clocks.
+BOOL g_stamped = FALSE;
+LARGE_INTEGER g_frequency;
 
 void WriteLogLine(const ZavirWireRequest* request) {
     if (g_log == INVALID_HANDLE_VALUE) return;
-    char line[80];
-    int length = FormatRequestLine(line, sizeof line - 2, request);
+    char line[112];
+    int length;
+    if (g_stamped) {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        length = FormatStampedRequestLine(
+            line, sizeof line - 2, CounterToNanoseconds(now.QuadPart, g_frequency.QuadPart),
+            request);
+    } else {
+        length = FormatRequestLine(line, sizeof line - 2, request);
+    }
     line[length++] = '\r';
     line[length++] = '\n';
     DWORD written = 0;
@@ -175,7 +188,7 @@ void LoadStartCorners(CornerSet* corners) {
 
 }  // namespace
 
-int StartDriverStandIn(const char* logPath) {
+int StartDriverStandIn(const char* logPath, BOOL stampedLog) {
     Resolve(&g_createNamedPipe, "kernel32.dll", "CreateNamedPipeA");
     Resolve(&g_connectNamedPipe, "kernel32.dll", "ConnectNamedPipe");
     Resolve(&g_disconnectNamedPipe, "kernel32.dll", "DisconnectNamedPipe");
@@ -200,6 +213,7 @@ int StartDriverStandIn(const char* logPath) {
             return kStandInNoLog;
         }
         SetFilePointer(g_log, 0, NULL, FILE_END);
+        g_stamped = stampedLog && QueryPerformanceFrequency(&g_frequency);
     }
     InitializeCriticalSection(&g_lock);
     CornerSet corners;
@@ -217,8 +231,8 @@ int StartDriverStandIn(const char* logPath) {
     return kStandInServing;
 }
 
-int RunDriverStandIn(const char* logPath) {
-    int result = StartDriverStandIn(logPath);
+int RunDriverStandIn(const char* logPath, BOOL stampedLog) {
+    int result = StartDriverStandIn(logPath, stampedLog);
     if (result != kStandInServing) return result;
     for (;;) Sleep(INFINITE);
 }

@@ -5,6 +5,8 @@
 #ifndef ZAVIR_DRIVER_EMU_SERVER_H
 #define ZAVIR_DRIVER_EMU_SERVER_H
 
+#include <windows.h>
+
 enum StandInStartResult {
     kStandInServing = 0,
     kStandInNoLog = 3,   // the log file can't be opened
@@ -12,14 +14,15 @@ enum StandInStartResult {
 };
 
 // Starts serving and returns at once; the listener threads go on until the
-// process ends.  logPath NULL or empty: no request log.  Named-pipe server
+// process ends.  logPath NULL or empty: no request log; stampedLog puts
+// the performance counter in nanoseconds in front of each log line.  Named-pipe server
 // functions and SendInput are looked up at run time, so that a program
 // using this still loads on Windows 9x, where the pipe part then fails with
 // kStandInNoPipe.
-int StartDriverStandIn(const char* logPath);
+int StartDriverStandIn(const char* logPath, BOOL stampedLog);
 
 // Starts the stand-in and serves until the process is ended; returns only
 // when it can't start (the StartDriverStandIn result).
-int RunDriverStandIn(const char* logPath);
+int RunDriverStandIn(const char* logPath, BOOL stampedLog);
 
 #endif

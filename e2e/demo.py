@@ -77,33 +77,6 @@ def driver_stand_in(demo):
     say("    ZAVIREMU.EXE listening; its request log is C:\\zaviremu.log")
 
 
-def touches(demo):
-    """Simulated touches move the pointer (shown on a full-screen canvas)."""
-    demo.kit.spawn_zdrive("testwindow", "C:\\canvas.log")
-    demo.kit.wait_for("the canvas", lambda: os.path.exists(demo.kit.machine.c_drive("canvas.log")))
-    taps = [("top-left", (0, 0)), ("centre", (512, 512)), ("bottom-right", (1024, 1024))]
-    # Until the touch service is built, the packets that the simulator
-    # encodes go to the stand-in directly, as the service would send them.
-    for name, (x, y) in taps:
-        demo.kit.zdrive("session", "packet", *cases.packet_words(x, y),
-                        "packet", *cases.RELEASE_WORDS, "packet", *cases.RELEASE_WORDS)
-        say("    tap at raw (%d, %d): the %s of the screen" % (x, y, name))
-        time.sleep(0.2)
-        demo.screenshot("tap-%s" % name)
-    path = [(200, 200), (824, 200), (824, 824), (200, 824), (512, 400)]
-    steps = ["session"]
-    for x, y in cases.zavirsim.drag_path(path, 8):
-        steps += ["packet"] + cases.packet_words(x, y) + ["sleep", 15]
-    steps += ["packet"] + cases.RELEASE_WORDS + ["packet"] + cases.RELEASE_WORDS
-    demo.kit.zdrive(*steps)
-    say("    drag along %s" % path)
-    time.sleep(0.2)
-    demo.screenshot("drag")
-    log = demo.kit.text_file("canvas.log")
-    say("    the canvas received %d button-downs and %d button-ups" % (
-        sum(e.startswith("down") for e in log), sum(e.startswith("up") for e in log)))
-
-
 def not_yet(exe, what):
     def step(demo):
         if demo.built(exe):
@@ -136,7 +109,7 @@ STEPS = ([prepare]
          + program_steps("cases_setup", "SETUP.EXE", "the setup wizard through all its pages")
          + [driver_stand_in]
          + program_steps("cases_touch", "TOUCH.EXE",
-                         "the touch service forwarding the controller's packets", touches)
+                         "the touch service forwarding the controller's packets")
          + program_steps("cases_truepos", "TRUEPOS.EXE",
                          "a calibration with four simulated touches and OK")
          + program_steps("cases_uninstal", "UNINSTAL.EXE", "the uninstaller")

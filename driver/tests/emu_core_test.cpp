@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -311,6 +312,66 @@ TEST(ParseEmuCommandLine, RefusesANameThatDoesNotFit) {
     EXPECT_FALSE(ParseEmuCommandLine("--log abcd", tiny, sizeof tiny));
     EXPECT_TRUE(ParseEmuCommandLine("--log abc", tiny, sizeof tiny));
     EXPECT_STREQ(tiny, "abc");
+}
+
+TEST(ParseEmuOptions, TakesALeadingTimeStampOption) {
+    struct OptionCase {
+        const char* line;
+        bool ok;
+        bool stamped;
+        const char* path;
+    };
+    const OptionCase cases[] = {
+        {"", true, false, ""},
+        {"--log C:\\emu.log", true, false, "C:\\emu.log"},
+        {"--qpc", true, true, ""},
+        {"  --qpc  --log emu.log", true, true, "emu.log"},
+        {"--qpc --log \"C:\\a dir\\emu.log\"", true, true, "C:\\a dir\\emu.log"},
+        {"--qpcx --log emu.log", false, false, ""},
+        {"--qpc --qpc", false, false, ""},
+        {"--log emu.log --qpc", false, false, ""},
+        {"--qpc --log", false, false, ""},
+    };
+    for (const OptionCase& c : cases) {
+        SCOPED_TRACE(c.line);
+        char path[MAX_PATH] = "junk";
+        BOOL stamped = 7;
+        EXPECT_EQ(ParseEmuOptions(c.line, path, sizeof path, &stamped) != FALSE, c.ok);
+        EXPECT_EQ(stamped != FALSE, c.stamped);
+        EXPECT_STREQ(path, c.path);
+    }
+    char path[MAX_PATH];
+    BOOL stamped = TRUE;
+    EXPECT_TRUE(ParseEmuOptions(NULL, path, sizeof path, &stamped));
+    EXPECT_FALSE(stamped);
+}
+
+TEST(CounterToNanoseconds, KeepsPrecisionAndDoesNotOverflow) {
+    EXPECT_EQ(CounterToNanoseconds(0, 10000000), 0ULL);
+    EXPECT_EQ(CounterToNanoseconds(1, 10000000), 100ULL);
+    EXPECT_EQ(CounterToNanoseconds(12345678901LL, 10000000), 1234567890100ULL);
+    // A year of uptime at a 3 GHz counter: counter * 1e9 alone would wrap.
+    const long long ghz = 3000000000LL;
+    const long long year = 365LL * 24 * 3600;
+    EXPECT_EQ(CounterToNanoseconds(year * ghz + ghz / 3, ghz), year * 1000000000ULL + 333333333ULL);
+    EXPECT_EQ(CounterToNanoseconds(5, 0), 0ULL);
+    EXPECT_EQ(CounterToNanoseconds(-5, 10), 0ULL);
+}
+
+TEST(FormatStampedRequestLine, PutsTheStampBeforeTheLine) {
+    ZavirWireRequest r = Request(0x222043, 16, 16, {0xFE, 0xFE, 0, 0});
+    char buffer[128];
+    int length = FormatStampedRequestLine(buffer, sizeof buffer, 1234567890123ULL, &r);
+    EXPECT_STREQ(buffer, "1234567890123 0x222043 0x000000fe 0x000000fe 0x00000000 0x00000000");
+    EXPECT_EQ((size_t)length, strlen(buffer));
+    EXPECT_EQ(FormatStampedRequestLine(buffer, sizeof buffer, 0, &r), 2 + (int)Line(r).size());
+    EXPECT_EQ(std::string(buffer, 2), "0 ");
+    // Too small for the stamp or for the line after it: nothing written.
+    char small[60] = "untouched";
+    EXPECT_EQ(FormatStampedRequestLine(small, sizeof small, 1234567890123ULL, &r), 0);
+    EXPECT_STREQ(small, "");
+    EXPECT_EQ(FormatStampedRequestLine(small, 3, 1234567890123ULL, &r), 0);
+    EXPECT_STREQ(small, "");
 }
 
 }  // namespace

@@ -24,6 +24,9 @@
 //                                          the button shows a message box
 //   ZDRIVE readcom N COUNT MS [BAUD]       read COUNT bytes from COMn, print them in hex
 //   ZDRIVE bench COUNT                      time COUNT raw-position requests
+//   ZDRIVE watch CLASS TITLE MS            when the window is first shown, and how long
+//                                          after that it was hidden
+//   ZDRIVE qpc                             the performance counter in nanoseconds
 // CLASS or TITLE "-" matches any.  Exit code 0 on success, 1 on failure.
 #include <windows.h>
 #include <stdio.h>
@@ -615,6 +618,42 @@ int Bench(DWORD count) {
     return failed == 0 ? 0 : 1;
 }
 
+// Polls every 5 ms: the interval between showing and hiding is what is
+// asked for, to within a few milliseconds.
+int Watch(const char* cls, const char* title, DWORD ms) {
+    DWORD start = GetTickCount();
+    HWND w = NULL;
+    Out("watching");
+    while (!(w && IsWindowVisible(w))) {
+        if (GetTickCount() - start >= ms) {
+            Out("timeout %s", w ? "never shown" : "no window");
+            return 1;
+        }
+        Sleep(5);
+        w = FindWindowA(OrNull(cls), OrNull(title));
+    }
+    DWORD shown = GetTickCount();
+    Out("shown");
+    while (IsWindow(w) && IsWindowVisible(w)) {
+        if (GetTickCount() - start >= ms) {
+            Out("timeout still shown");
+            return 1;
+        }
+        Sleep(5);
+    }
+    Out("%s after %lu ms", IsWindow(w) ? "hidden" : "gone", (unsigned long)(GetTickCount() - shown));
+    return 0;
+}
+
+unsigned long long NowNanoseconds() {
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    unsigned long long f = (unsigned long long)frequency.QuadPart;
+    unsigned long long c = (unsigned long long)now.QuadPart;
+    return c / f * 1000000000ULL + c % f * 1000000000ULL / f;
+}
+
 int Usage() {
     Out("usage: see the comment at the top of drive.cpp");
     return 1;
@@ -637,6 +676,11 @@ int main(int argc, char** argv) {
     if (strcmp(command, "waitpage") == 0 && left >= 3)
         return WaitPage(rest[0], rest[1], Number(rest[2]), rest + 3, left - 3);
     if (strcmp(command, "window") == 0 && left >= 2) return PlainWindow(rest[0], rest[1]);
+    if (strcmp(command, "watch") == 0 && left >= 3) return Watch(rest[0], rest[1], Number(rest[2]));
+    if (strcmp(command, "qpc") == 0) {
+        Out("qpc %llu", NowNanoseconds());
+        return 0;
+    }
     if (strcmp(command, "readcom") == 0 && left >= 3)
         return ReadCom((int)Number(rest[0]), Number(rest[1]), Number(rest[2]),
                        left >= 4 ? Number(rest[3]) : 9600);
