@@ -234,7 +234,7 @@ def pictures():
     finger, tfinger = touch_icon()
     return {
         'touch/res/icon101.ico': ico_bytes(icon16, VGA, 4, t16),
-        'touch/res/bitmap119.bmp': bmp_bytes(logo(189, 48, "TouchScreen Driver"), VGA, 4),
+        'touch/res/bitmap119.bmp': bmp_bytes(logo(189, 48, "TouchScreen Driver", compact=True), VGA, 4),
         'truepos/res/icon101.ico': ico_bytes(icon256, PALETTE_256, 8, t256),
         'truepos/res/bitmap109.bmp': bmp_bytes(target(), VGA, 4),
         'truepos/res/bitmap119.bmp': bmp_bytes(logo(189, 48, "TruePos Calibration"), VGA, 4),
