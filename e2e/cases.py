@@ -331,7 +331,7 @@ CASES = {f.__name__: f for f in (driver_requests, pointer_follows_touches, two_c
 # Each program keeps its own cases in e2e/cases_<program>.py, a module with
 # CASES (name -> case) and DEMO_STEPS (steps for demo.py, in order).
 PROGRAM_MODULES = ("cases_setup", "cases_touch", "cases_truepos", "cases_uninstal",
-                   "cases_medium")
+                   "cases_medium", "cases_config")
 DEMO_STEPS = {}
 for _module_name in PROGRAM_MODULES:
     try:
