@@ -32,16 +32,16 @@ def load_reference():
     return exports, broken
 
 
-def load_allowed(exports, broken):
+def load_allowed(exports, broken, path=ALLOWED):
     allowed, problems = set(), []
-    with open(ALLOWED) as f:
+    with open(path) as f:
         for number, line in enumerate(f, 1):
             line = line.split('#', 1)[0].strip()
             if not line:
                 continue
             dll, _, name = line.partition('!')
             dll = dll.lower()
-            where = f"{ALLOWED}:{number}: {line}"
+            where = f"{path}:{number}: {line}"
             if name not in exports.get(dll, ()):
                 problems.append(f"{where}: not exported by Windows 98 SE")
             elif name in broken.get(dll, ()):
