@@ -60,8 +60,9 @@ class Processes(unittest.TestCase):
                                      "signal.signal(signal.SIGTERM, signal.SIG_IGN)\n"
                                      "print('ready', flush=True)\n"
                                      "time.sleep(60)\n"], stdout=subprocess.PIPE)
-        stubborn.stdout.readline()
-        harness.end_process(stubborn, grace=0.2)
+        with stubborn.stdout:
+            stubborn.stdout.readline()
+            harness.end_process(stubborn, grace=0.2)
         self.assertIsNotNone(stubborn.returncode)
         self.assertIsNone(harness.process_state(stubborn.pid))
 
@@ -70,7 +71,15 @@ class Processes(unittest.TestCase):
         env = dict(os.environ, ZAVIR_MARK=mark)
         child = subprocess.Popen(["sleep", "30"], env=env)
         try:
-            self.assertEqual(harness.pids_with_environment("ZAVIR_MARK", mark), [child.pid])
+            # Popen returns once the exec has begun; the kernel fills in the
+            # new program's environment a moment later, so wait for it.
+            found = []
+            deadline = time.monotonic() + 10.0
+            while not found and time.monotonic() < deadline:
+                found = harness.pids_with_environment("ZAVIR_MARK", mark)
+                if not found:
+                    time.sleep(0.01)
+            self.assertEqual(found, [child.pid])
             self.assertEqual(harness.pids_with_environment("ZAVIR_MARK", mark + "x"), [])
         finally:
             harness.end_process(child)
