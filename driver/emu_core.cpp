@@ -25,10 +25,13 @@ void CornerPoints(const CornerSet* c, Point2 p[4]) {
     p[3].x = c->LeftDnX;  p[3].y = c->LeftDnY;
 }
 
+// The corners are the screen's outer edges: the right edge is coordinate
+// `size`, one past the last pixel, which is where a calibration's
+// extrapolation from its targets puts it.
 LONG RoundToPixel(double fraction, int size) {
     if (fraction < 0) fraction = 0;
     if (fraction > 1) fraction = 1;
-    LONG pixel = (LONG)(fraction * (size - 1) + 0.5);
+    LONG pixel = (LONG)(fraction * size + 0.5);
     if (pixel > size - 1) pixel = size - 1;
     return pixel;
 }

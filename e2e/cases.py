@@ -303,7 +303,7 @@ def calibration_touches(kit):
     left, top, right, bottom = (int(v) for v in ok[0].split("rect=")[1].split(","))
     centre = ((left + right) // 2, (top + bottom) // 2)
     # The raw position that maps onto the button's centre with the default corners.
-    raw = (round(centre[0] * 1024 / (SCREEN_W - 1)), round(centre[1] * 1024 / (SCREEN_H - 1)))
+    raw = (round(centre[0] * 1024 / SCREEN_W), round(centre[1] * 1024 / SCREEN_H))
     lines = kit.zdrive("session", "calib", 1, 0, "packet", *packet_words(*raw),
                        "packet", *RELEASE_WORDS, "packet", *RELEASE_WORDS, "rawpos")
     expect_equal(session_output(lines, "rawpos"), ["rawpos ok=1 %d %d" % raw], "raw position")

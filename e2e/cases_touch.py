@@ -89,12 +89,13 @@ def answer_box(kit, caption, text, shot):
 
 def raw_to_pixel(x, y):
     """Where the stand-in puts the pointer for a raw position with its
-    default corners: raw 0..1024 spans the screen's pixels."""
-    return (x * (SCREEN_W - 1) / 1024.0, y * (SCREEN_H - 1) / 1024.0)
+    default corners: raw 0..1024 spans the screen from edge to edge, and the
+    far edge itself is pulled onto the last pixel."""
+    return (min(x * SCREEN_W / 1024.0, SCREEN_W - 1), min(y * SCREEN_H / 1024.0, SCREEN_H - 1))
 
 
 def pixel_to_raw(x, y):
-    return (round(x * 1024 / (SCREEN_W - 1)), round(y * 1024 / (SCREEN_H - 1)))
+    return (round(x * 1024 / SCREEN_W), round(y * 1024 / SCREEN_H))
 
 
 # ---------------------------------------------------------------- cases

@@ -39,9 +39,9 @@ def target_centres(w=SCREEN_W, h=SCREEN_H):
 
 def raw_at_pixel(corners, px, py, w=SCREEN_W, h=SCREEN_H):
     """The raw position the stand-in maps onto pixel (px, py) for an
-    axis-aligned corner set (its corners are the corner pixels)."""
+    axis-aligned corner set (its corners are the screen's outer edges)."""
     lux, luy, rux, _, _, rdy, _, _ = corners
-    return (round(lux + (rux - lux) * px / (w - 1)), round(luy + (rdy - luy) * py / (h - 1)))
+    return (round(lux + (rux - lux) * px / w), round(luy + (rdy - luy) * py / h))
 
 
 def _div8(n):

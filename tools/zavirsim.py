@@ -85,19 +85,20 @@ class Panel:
     """Where a touch on a screen pixel lands in the controller's raw
     coordinates: the panel's own scale on each axis, an offset, and a small
     turn about the screen's centre (a panel mounted slightly askew).  The
-    default is the panel the default corners describe: raw (0, 0) on the
-    top-left pixel, raw (1024, 1024) on the bottom-right one."""
+    default is the panel the default corners describe: raw (0, 0) at the
+    screen's top-left edge, raw (1024, 1024) at its bottom-right edge, one
+    past the last pixel (pixel coordinates are edges, as the corners are)."""
 
     def __init__(self, screen=(1024, 768), offset=(0.0, 0.0), scale=None, degrees=0.0):
         self.width, self.height = screen
         self.offset = offset
-        self.scale = scale or (1024.0 / (self.width - 1), 1024.0 / (self.height - 1))
+        self.scale = scale or (1024.0 / self.width, 1024.0 / self.height)
         self.degrees = degrees
 
     def raw(self, px, py):
         """The raw position of a touch at pixel (px, py), clipped to what
         the controller can send."""
-        cx, cy = (self.width - 1) / 2.0, (self.height - 1) / 2.0
+        cx, cy = self.width / 2.0, self.height / 2.0
         turn = math.radians(self.degrees)
         dx, dy = px - cx, py - cy
         x = cx + dx * math.cos(turn) - dy * math.sin(turn)

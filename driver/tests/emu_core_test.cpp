@@ -56,6 +56,24 @@ TEST(MapRawToScreen, MapsThroughTheCornersInForce) {
     }
 }
 
+TEST(MapRawToScreen, CornersAreTheScreensOuterEdges) {
+    // Raw 1024 is the far edge of the last pixel, so raw positions scale
+    // by width / 1024 and only the edge itself is pulled onto the screen.
+    const MapCase cases[] = {
+        {"near the top-left", Square(), 4, 4, 4, 3},
+        {"three quarters", Square(), 768, 768, 768, 576},
+        {"near the bottom-right", Square(), 1000, 1000, 1000, 750},
+        {"last pixel", Square(), 1023, 1023, 1023, 767},
+    };
+    for (const MapCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        LONG x = -1, y = -1;
+        ASSERT_TRUE(MapRawToScreen(&c.corners, c.rawX, c.rawY, kW, kH, &x, &y));
+        EXPECT_EQ(x, c.pixelX);
+        EXPECT_EQ(y, c.pixelY);
+    }
+}
+
 TEST(MapRawToScreen, RefusesCornersThatSpanNoArea) {
     const CornerSet unusable[] = {
         {0, 0, 0, 0, 0, 0, 0, 0},                                // all zero, as a blank record
@@ -198,7 +216,7 @@ TEST_F(EmuStateTest, CalibrationTurnsALiftedFingerIntoOneReleaseUnderTheTouch) {
     ASSERT_TRUE(Touch(256, 768));
     ExpectAction(kEmuNothing);  // no pointer movement while collecting
     ASSERT_TRUE(Release());
-    ExpectAction(kEmuCalibrationUp, 256, 575);
+    ExpectAction(kEmuCalibrationUp, 256, 576);
     ASSERT_TRUE(Release());
     ExpectAction(kEmuNothing);
     ASSERT_TRUE(Send(Request(kReadRawPositionRequest, 12, 12)));

@@ -70,8 +70,9 @@ class DragPath(unittest.TestCase):
 class PanelModel(unittest.TestCase):
     def test_default_panel_is_the_default_corners(self):
         panel = zavirsim.Panel()
-        for pixel, raw in [((0, 0), (0, 0)), ((1023, 767), (1024, 1024)),
-                           ((1023, 0), (1024, 0)), ((0, 767), (0, 1024))]:
+        for pixel, raw in [((0, 0), (0, 0)), ((1024, 768), (1024, 1024)),
+                           ((1024, 0), (1024, 0)), ((0, 768), (0, 1024)),
+                           ((512, 384), (512, 512)), ((1023, 767), (1023, 1023))]:
             with self.subTest(pixel=pixel):
                 self.assertEqual(panel.raw(*pixel), raw)
 
@@ -81,7 +82,7 @@ class PanelModel(unittest.TestCase):
         self.assertEqual(panel.raw(100, 10), (2050, 1082))
 
     def test_turn_keeps_the_centre_and_distances(self):
-        panel = zavirsim.Panel(screen=(1001, 801), scale=(1.0, 1.0), degrees=2.0)
+        panel = zavirsim.Panel(screen=(1000, 800), scale=(1.0, 1.0), degrees=2.0)
         self.assertEqual(panel.raw(500, 400), (500, 400))
         # A point 400 pixels right of the centre turns clockwise on screen
         # (Y grows downwards) by 2 degrees: about 14 pixels down.
