@@ -53,12 +53,16 @@ void WriteSettings(HKEY key, const TouchSettings* s, SettingMask mask) {
     }
 }
 
-BOOL KeyHasSubkeys(HKEY root, const char* path) {
+// Whether the key still holds a subkey or a value. A name too long for
+// the buffer still counts: only "no more items" means empty.
+BOOL KeyHoldsAnything(HKEY root, const char* path) {
     HKEY key;
     if (RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return FALSE;
     char name[MAX_PATH];
     DWORD length = sizeof name;
-    BOOL any = RegEnumKeyExA(key, 0, name, &length, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+    BOOL any = RegEnumKeyExA(key, 0, name, &length, NULL, NULL, NULL, NULL) != ERROR_NO_MORE_ITEMS;
+    length = sizeof name;
+    if (!any) any = RegEnumValueA(key, 0, name, &length, NULL, NULL, NULL, NULL) != ERROR_NO_MORE_ITEMS;
     RegCloseKey(key);
     return any;
 }
@@ -143,8 +147,8 @@ void RemoveSettings(void) {
     for (int i = 0; i < kSettingCount; ++i) RegDeleteValueA(key, kSettingTable[i].name);
     RegCloseKey(key);
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingsKey);
-    // Windows 9x deletes a key together with its subkeys, so the shared
-    // parent goes only when nothing else of the maker's lives under it.
-    if (!KeyHasSubkeys(HKEY_LOCAL_MACHINE, kSettingsParentKey))
+    // Windows 9x deletes a key together with its subkeys and values, so the
+    // shared parent goes only when nothing else of the maker's lives in it.
+    if (!KeyHoldsAnything(HKEY_LOCAL_MACHINE, kSettingsParentKey))
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingsParentKey);
 }

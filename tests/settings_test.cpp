@@ -207,6 +207,16 @@ TEST_F(SettingsTest, RemoveKeepsTheParentWhileItHoldsAnotherProduct) {
     EXPECT_EQ(fake::RegDword("HKLM\\software\\corvale\\other", "Keep"), 1u);
 }
 
+TEST_F(SettingsTest, RemoveKeepsTheParentWhileItHoldsAValue) {
+    TouchSettings s{};
+    BOOL created;
+    CreateOrLoadSettings(&s, &created);
+    fake::RegPutDword("HKLM\\software\\corvale", "Licence", 7);
+    RemoveSettings();
+    EXPECT_FALSE(fake::RegKeyExists(kKey));
+    EXPECT_EQ(fake::RegDword("HKLM\\software\\corvale", "Licence"), 7u);
+}
+
 TEST_F(SettingsTest, RemoveOnAMissingKeyTouchesNothing) {
     fake::RegMakeKey("HKLM\\software\\corvale");
     RemoveSettings();

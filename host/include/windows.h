@@ -257,6 +257,8 @@ LONG WINAPI RegDeleteValueA(HKEY key, LPCSTR name);
 LONG WINAPI RegDeleteKeyA(HKEY root, LPCSTR subKey);
 LONG WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
                           LPSTR keyClass, LPDWORD classSize, PFILETIME lastWrite);
+LONG WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
+                          LPDWORD type, LPBYTE data, LPDWORD dataSize);
 LONG WINAPI RegCloseKey(HKEY key);
 
 // ---- windows, dialogs, messages ----------------------------------------

@@ -348,6 +348,30 @@ LONG WINAPI RegEnumKeyExA(HKEY h, DWORD index, LPSTR name, LPDWORD nameSize, LPD
     return ERROR_SUCCESS;
 }
 
+LONG WINAPI RegEnumValueA(HKEY h, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
+                          LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+    Record("RegEnumValueA", Format("%s, %u", RootName(h).c_str(), index));
+    (void)reserved;
+    Key* key = KeyOf(h);
+    if (!key) return ERROR_INVALID_HANDLE;
+    if (index >= key->values.size()) return ERROR_NO_MORE_ITEMS;
+    const Value& v = key->values[index];
+    if (*nameSize <= v.name.size()) return ERROR_MORE_DATA;
+    memcpy(name, v.name.c_str(), v.name.size() + 1);
+    *nameSize = (DWORD)v.name.size();
+    if (type) *type = v.type;
+    if (dataSize) {
+        DWORD size = (DWORD)v.data.size();
+        if (data && *dataSize < size) {
+            *dataSize = size;
+            return ERROR_MORE_DATA;
+        }
+        if (data) memcpy(data, v.data.data(), size);
+        *dataSize = size;
+    }
+    return ERROR_SUCCESS;
+}
+
 LONG WINAPI RegCloseKey(HKEY h) {
     Record("RegCloseKey", RootName(h));
     return g_open.erase(h) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
