@@ -86,9 +86,15 @@ BOOL HandlePacket(EmuState* s, const DWORD word[4], EmuAction* action) {
             action->kind = kEmuLift;
             return TRUE;
         }
-        if (MapRawToScreen(&s->corners, s->lastRawX, s->lastRawY, s->screenWidth,
-                           s->screenHeight, &action->pixelX, &action->pixelY))
-            action->kind = kEmuCalibrationUp;
+        // Corners that cover no area (a crossed calibration sent at once)
+        // place nothing; the release then goes to the screen's centre so
+        // that the calibration under way still gets its reading.
+        if (!MapRawToScreen(&s->corners, s->lastRawX, s->lastRawY, s->screenWidth,
+                            s->screenHeight, &action->pixelX, &action->pixelY)) {
+            action->pixelX = s->screenWidth / 2;
+            action->pixelY = s->screenHeight / 2;
+        }
+        action->kind = kEmuCalibrationUp;
         return TRUE;
     }
     LONG x, y;

@@ -252,7 +252,7 @@ TEST_F(EmuStateTest, CornerRequestsTakeEffectAtOnce) {
     EXPECT_EQ(state.corners.LeftUpY, -30);
 }
 
-TEST_F(EmuStateTest, CornersThatCannotMapLeaveThePointerAlone) {
+TEST_F(EmuStateTest, CornersThatCannotMapLeaveThePointerAloneButStillCalibrate) {
     for (DWORD code : {kLeftUpCornerRequest, kRightUpCornerRequest, kLeftDnCornerRequest,
                        kRightDnCornerRequest})
         ASSERT_TRUE(Send(Request(code, 12, 12, {5, 5, 0})));
@@ -260,6 +260,15 @@ TEST_F(EmuStateTest, CornersThatCannotMapLeaveThePointerAlone) {
     ExpectAction(kEmuNothing);
     ASSERT_TRUE(Release());
     ExpectAction(kEmuNothing);  // nothing was pressed
+    // A calibration still gets its release, on the screen's centre, and the
+    // raw position it reads.
+    ASSERT_TRUE(Calibrate(1));
+    ASSERT_TRUE(Touch(300, 400));
+    ASSERT_TRUE(Release());
+    ExpectAction(kEmuCalibrationUp, kW / 2, kH / 2);
+    ASSERT_TRUE(Send(Request(kReadRawPositionRequest, 12, 12)));
+    EXPECT_EQ(answer.out[0], 300u);
+    EXPECT_EQ(answer.out[1], 400u);
 }
 
 TEST_F(EmuStateTest, BadRequestsFailAndChangeNothing) {

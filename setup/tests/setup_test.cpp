@@ -121,6 +121,14 @@ TEST_F(SetupTest, RunningTouchServiceGetsOnlyTheMessageAndExitCodeOne) {
         EXPECT_EQ(fake::CountOf(call), 0u) << call;
 }
 
+TEST_F(SetupTest, AClassThatCannotBeRegisteredEndsWithZeroAndNoPage) {
+    fake::FailRegisterClass(true);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_TRUE(fake::MessageBoxes().empty());
+    for (const char* call : {"RegCreateKeyExA", "CopyFileA", "DialogBoxParamA"})
+        EXPECT_EQ(fake::CountOf(call), 0u) << call;
+}
+
 TEST_F(SetupTest, PageSequenceFollowsEachPagesResult) {
     struct Case {
         std::vector<std::pair<int, int>> presses;  // page, button
