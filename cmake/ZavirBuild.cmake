@@ -28,13 +28,11 @@ else()
   find_package(Python3 COMPONENTS Interpreter REQUIRED)
 endif()
 
-# zavir_program(<target> <EXE name> SOURCES ... [RC file] [LIBS ...] [NOT_FOR_WIN9X])
+# zavir_program(<target> <EXE name> SOURCES ... [RC file] [LIBS ...])
 # Windows builds: the GUI executable <EXE name>.EXE.  Host build: a static
-# library of the same sources, for the tests to drive.  NOT_FOR_WIN9X: a
-# program that never runs on Windows 9x (the driver stand-in), so its
-# imports are not held to the Windows 98 list.
+# library of the same sources, for the tests to drive.
 function(zavir_program target exe)
-  cmake_parse_arguments(P "NOT_FOR_WIN9X" "RC" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(P "" "RC" "SOURCES;LIBS" ${ARGN})
   if(ZAVIR_HOST)
     add_library(${target} STATIC ${P_SOURCES})
     target_link_libraries(${target} PUBLIC zavir_common ${P_LIBS})
@@ -51,9 +49,7 @@ function(zavir_program target exe)
     target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
     set_target_properties(${target} PROPERTIES OUTPUT_NAME ${exe} SUFFIX ".EXE"
                           RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
-    if(NOT P_NOT_FOR_WIN9X)
-      zavir_check_imports(${target})
-    endif()
+    zavir_check_imports(${target})
   endif()
 endfunction()
 
