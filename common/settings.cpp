@@ -1,5 +1,7 @@
 #include "settings.h"
 
+#include <stddef.h>
+
 const char kSettingsKey[] = "software\\corvale\\zavir";
 const char kSettingsParentKey[] = "software\\corvale";
 
@@ -8,15 +10,22 @@ namespace {
 struct SettingInfo {
     const char* name;
     LONG defaultValue;
+    size_t offset;  // of the field in TouchSettings
 };
 
+#define SETTING(field, value) {#field, value, offsetof(TouchSettings, field)}
+
 const SettingInfo kSettingTable[kSettingCount] = {
-    {"LeftUpX", 0},     {"LeftUpY", 0},   {"RightUpX", 1024}, {"RightUpY", 0},
-    {"RightDnX", 1024}, {"RightDnY", 1024}, {"LeftDnX", 0},   {"LeftDnY", 1024},
-    {"ComPort", 1},     {"ComBase", 1016}, {"ComIrq", 4},     {"ComBaud", 9600},
-    {"Mode", 1},        {"RightButton", 0}, {"BB_Len", 2},    {"BB_st", 2},
-    {"BB_Lst", 1},      {"Beep", 0},       {"First", 0},
+    SETTING(LeftUpX, 0),     SETTING(LeftUpY, 0),       SETTING(RightUpX, 1024),
+    SETTING(RightUpY, 0),    SETTING(RightDnX, 1024),   SETTING(RightDnY, 1024),
+    SETTING(LeftDnX, 0),     SETTING(LeftDnY, 1024),    SETTING(ComPort, 1),
+    SETTING(ComBase, 1016),  SETTING(ComIrq, 4),        SETTING(ComBaud, 9600),
+    SETTING(Mode, 1),        SETTING(RightButton, 0),   SETTING(BB_Len, 2),
+    SETTING(BB_st, 2),       SETTING(BB_Lst, 1),        SETTING(Beep, 0),
+    SETTING(First, 0),
 };
+
+#undef SETTING
 
 const SettingMask kBufferConstants =
     SETTING_BIT(kBB_Len) | SETTING_BIT(kBB_st) | SETTING_BIT(kBB_Lst);
@@ -91,9 +100,7 @@ LONG SettingDefault(int index) {
 }
 
 LONG* SettingField(TouchSettings* s, int index) {
-    // The record is nineteen LONGs in table order, so a field is reached by
-    // its index.
-    return &s->LeftUpX + index;
+    return (LONG*)((char*)s + kSettingTable[index].offset);
 }
 
 void ApplySettingDefaults(TouchSettings* s, SettingMask mask) {

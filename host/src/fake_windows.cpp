@@ -694,7 +694,7 @@ HWND WINAPI FindWindowA(LPCSTR className, LPCSTR title) {
         Win* w = Find(h);
         if (!w->info.alive || w->info.parent) continue;
         if (className && Lower(w->info.className) != Lower(className)) continue;
-        if (title && w->info.text != title) continue;
+        if (title && Lower(w->info.text) != Lower(title)) continue;
         return h;
     }
     return nullptr;
