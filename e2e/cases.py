@@ -199,15 +199,12 @@ def two_clients(kit):
     """Two clients at once are both served; one killed in mid-session, and
     one that vanishes halfway through a request, leave the other working."""
     emu = kit.start_emu()
-    a = kit.spawn_zdrive("session", "packet", 1, 1, 1, 1, "hold", "rawpos", stdin=subprocess.PIPE)
+    # The first client stays connected through everything that follows.
+    a = kit.spawn_zdrive("session", "packet", 1, 1, 1, 1, "hold", "packet", 5, 5, 5, 5, "rawpos",
+                         stdin=subprocess.PIPE)
     kit.wait_line(a, "holding")
     lines = kit.zdrive("session", "packet", 2, 2, 2, 2, "rawpos")
     expect_equal(session_output(lines, "rawpos"), ["rawpos ok=1 258 258"], "second client")
-    a.stdin.write("go\n")
-    a.stdin.flush()
-    kit.wait_line(a, "closed")
-    expect_equal(session_output(kit.output_of(a), "rawpos"), ["rawpos ok=1 258 258"],
-                 "first client after the second")
 
     doomed = kit.spawn_zdrive("session", "packet", 3, 3, 3, 3, "hold", stdin=subprocess.PIPE)
     kit.wait_line(doomed, "holding")
@@ -216,10 +213,16 @@ def two_clients(kit):
     time.sleep(0.3)
     if not harness.is_running(emu.pid):
         raise AssertionError("the stand-in died with its client")
+
+    a.stdin.write("go\n")
+    a.stdin.flush()
+    kit.wait_line(a, "closed")
+    expect_equal(session_output(kit.output_of(a), "rawpos"), ["rawpos ok=1 645 645"],
+                 "first client, still connected after the others")
     lines = kit.zdrive("session", "packet", 4, 4, 4, 4, "rawpos")
-    expect_equal(session_output(lines, "rawpos"), ["rawpos ok=1 516 516"], "survivor")
+    expect_equal(session_output(lines, "rawpos"), ["rawpos ok=1 516 516"], "a new client")
     log = kit.emu_log()
-    for words in ([1, 1, 1, 1], [2, 2, 2, 2], [3, 3, 3, 3], [4, 4, 4, 4]):
+    for words in ([1, 1, 1, 1], [2, 2, 2, 2], [3, 3, 3, 3], [5, 5, 5, 5], [4, 4, 4, 4]):
         if log_line(0x222043, *words) not in log:
             raise AssertionError("packet %s missing from the log %r" % (words, log))
 
