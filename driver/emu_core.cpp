@@ -1,5 +1,7 @@
 #include "emu_core.h"
 
+#include "settings.h"
+
 namespace {
 
 struct Point2 {
@@ -120,6 +122,18 @@ void DefaultCorners(CornerSet* c) {
     c->RightUpX = 1024; c->RightUpY = 0;
     c->RightDnX = 1024; c->RightDnY = 1024;
     c->LeftDnX = 0;     c->LeftDnY = 1024;
+}
+
+void LoadStartCorners(CornerSet* corners) {
+    TouchSettings settings;
+    ZeroMemory(&settings, sizeof settings);
+    DefaultCorners(corners);
+    if (!LoadSettingValues(&settings, kCornerValues)) return;
+    CornerSet stored = {settings.LeftUpX,  settings.LeftUpY,  settings.RightUpX,
+                        settings.RightUpY, settings.RightDnX, settings.RightDnY,
+                        settings.LeftDnX,  settings.LeftDnY};
+    // Stored corners that cannot map anything would leave the pointer dead.
+    if (CornersUsable(&stored)) *corners = stored;
 }
 
 BOOL CornersUsable(const CornerSet* corners) {

@@ -174,18 +174,6 @@ DWORD WINAPI Listen(LPVOID parameter) {
     }
 }
 
-void LoadStartCorners(CornerSet* corners) {
-    TouchSettings settings;
-    ZeroMemory(&settings, sizeof settings);
-    DefaultCorners(corners);
-    if (!LoadSettingValues(&settings, kCornerValues)) return;
-    CornerSet stored = {settings.LeftUpX,  settings.LeftUpY,  settings.RightUpX,
-                        settings.RightUpY, settings.RightDnX, settings.RightDnY,
-                        settings.LeftDnX,  settings.LeftDnY};
-    // Stored corners that cannot map anything would leave the pointer dead.
-    if (CornersUsable(&stored)) *corners = stored;
-}
-
 }  // namespace
 
 int StartDriverStandIn(const char* logPath, BOOL stampedLog) {

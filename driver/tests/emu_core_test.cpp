@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "emu_core.h"
+#include "hostfake.h"
 
 namespace {
 
@@ -71,6 +72,39 @@ TEST(MapRawToScreen, CornersAreTheScreensOuterEdges) {
         ASSERT_TRUE(MapRawToScreen(&c.corners, c.rawX, c.rawY, kW, kH, &x, &y));
         EXPECT_EQ(x, c.pixelX);
         EXPECT_EQ(y, c.pixelY);
+    }
+}
+
+TEST(LoadStartCorners, TakesStoredCornersOnlyWhenTheyCanMap) {
+    const char* kKey = "HKLM\\software\\corvale\\zavir";
+    const char* kNames[] = {"LeftUpX",  "LeftUpY",  "RightUpX", "RightUpY",
+                            "RightDnX", "RightDnY", "LeftDnX",  "LeftDnY"};
+    struct {
+        const char* name;
+        bool keyExists;
+        LONG stored[8];
+        LONG expected[8];
+    } cases[] = {
+        {"no settings key", false, {}, {0, 0, 1024, 0, 1024, 1024, 0, 1024}},
+        {"a calibrated panel", true, {700, 900, 14530, 880, 14500, 14934, 690, 14950},
+         {700, 900, 14530, 880, 14500, 14934, 690, 14950}},
+        {"a panel mounted upside down", true, {1000, 1000, 24, 1000, 24, 24, 1000, 24},
+         {1000, 1000, 24, 1000, 24, 24, 1000, 24}},
+        {"crossed corners", true, {1024, 0, 0, 0, 1024, 1024, 0, 1024},
+         {0, 0, 1024, 0, 1024, 1024, 0, 1024}},
+        {"all on one point", true, {5, 5, 5, 5, 5, 5, 5, 5}, {0, 0, 1024, 0, 1024, 1024, 0, 1024}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::Reset();
+        if (c.keyExists)
+            for (int i = 0; i < 8; ++i) fake::RegPutDword(kKey, kNames[i], (DWORD)c.stored[i]);
+        CornerSet got;
+        memset(&got, 0xff, sizeof got);
+        LoadStartCorners(&got);
+        std::vector<LONG> words = {got.LeftUpX,  got.LeftUpY,  got.RightUpX, got.RightUpY,
+                                   got.RightDnX, got.RightDnY, got.LeftDnX,  got.LeftDnY};
+        EXPECT_EQ(words, std::vector<LONG>(c.expected, c.expected + 8));
     }
 }
 
