@@ -100,6 +100,23 @@ TEST_F(HostFakeTest, SerialReadsStopAtAGapAndAPortOpensOnce) {
     EXPECT_FALSE(fake::SerialPort(1).open);
 }
 
+TEST_F(HostFakeTest, SerialReadsWithoutTimeOutsWaitThroughSilenceAndNeverGiveUp) {
+    fake::AddComPort(1);
+    fake::FeedSerial(1, {1, 2});
+    fake::SerialGap(1);
+    fake::FeedSerial(1, {3});
+    HANDLE h = CreateFileA("\\\\.\\COM1", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    COMMTIMEOUTS none = {0, 0, 0, 0, 0};
+    ASSERT_TRUE(SetCommTimeouts(h, &none));
+    BYTE b[8];
+    DWORD got = 0;
+    EXPECT_TRUE(ReadFile(h, b, 3, &got, nullptr));
+    EXPECT_EQ(got, 3u);
+    EXPECT_EQ(b[2], 3);
+    EXPECT_DEATH(ReadFile(h, b, 1, &got, nullptr), "would wait forever");
+    CloseHandle(h);
+}
+
 class HostDialogTest : public HostFakeTest {
    protected:
     static void SetUpTestSuite() {

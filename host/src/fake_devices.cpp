@@ -2,6 +2,8 @@
 // Serial reads follow the time-out rules the touch service sets: a read
 // returns what is queued up to the count asked for, and a silence on the
 // line (a gap) ends it early; an empty timed-out read succeeds with 0 bytes.
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <set>
@@ -144,9 +146,25 @@ BOOL ReadSerial(int number, uint8_t* buffer, DWORD toRead, DWORD* read) {
         g_reads.push_back({number, toRead, 0, false});
         return Fail(ERROR_GEN_FAILURE);
     }
-    while (got < toRead && !port.queue.empty() && port.queue.front().kind == SerialItem::kByte) {
+    // With every read time-out zero a read has no time limit: it waits
+    // through silences until the count is there, and on a line that sends
+    // nothing more it would never return.
+    const COMMTIMEOUTS& t = port.state.timeouts;
+    bool noTimeLimit = t.ReadIntervalTimeout == 0 && t.ReadTotalTimeoutMultiplier == 0 &&
+                       t.ReadTotalTimeoutConstant == 0;
+    while (got < toRead && !port.queue.empty()) {
+        SerialItem::Kind kind = port.queue.front().kind;
+        if (kind == SerialItem::kGap && noTimeLimit) {
+            port.queue.pop_front();
+            continue;
+        }
+        if (kind != SerialItem::kByte) break;
         buffer[got++] = port.queue.front().byte;
         port.queue.pop_front();
+    }
+    if (got < toRead && noTimeLimit) {
+        fprintf(stderr, "ReadFile on COM%d would wait forever: no read time-out is set\n", number);
+        abort();
     }
     // The read waited out the silence, so it is over when the read returns.
     if (got < toRead && !port.queue.empty() && port.queue.front().kind == SerialItem::kGap)
