@@ -1,7 +1,12 @@
 # Compiler and linker settings of the three builds, and the helpers that
 # declare a program and a host test.
 
-if(ZAVIR_HOST)
+if(ZAVIR_FUZZ)
+  # clang only: every object carries libFuzzer's coverage hooks; the fuzz
+  # targets alone link the fuzzer's main.
+  set(ZAVIR_SANITIZE "-fsanitize=fuzzer-no-link,address,undefined;-fno-sanitize-recover=undefined;-fno-omit-frame-pointer")
+  add_compile_options(-Wall -Wextra -g ${ZAVIR_SANITIZE})
+elseif(ZAVIR_HOST)
   find_package(GTest REQUIRED)
   include(GoogleTest)
   set(ZAVIR_SANITIZE "-fsanitize=address,undefined;-fno-sanitize-recover=undefined;-fno-omit-frame-pointer")
@@ -71,4 +76,22 @@ function(zavir_host_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE ZAVIR_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS host)
+endfunction()
+
+# zavir_fuzz_test(<name> SOURCES ... LIBS ... SEEDS <dir> RUNS <n>): a
+# libFuzzer target, and a test that runs it for a fixed number of inputs
+# from a fixed seed, starting from the seed files in <dir>, and prints the
+# executions and their rate.  Nothing is written to <dir>; a failing input
+# lands in the build folder as crash-*.
+function(zavir_fuzz_test name)
+  cmake_parse_arguments(F "" "SEEDS;RUNS" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${F_SOURCES})
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  file(GLOB seeds CONFIGURE_DEPENDS ${F_SEEDS}/*)
+  list(JOIN seeds "," seeds)
+  add_test(NAME ${name}
+           COMMAND ${name} -runs=${F_RUNS} -seed=1 -max_len=128 -verbosity=0 -print_final_stats=1
+                   -seed_inputs=${seeds} -artifact_prefix=${CMAKE_CURRENT_BINARY_DIR}/)
+  set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 600)
 endfunction()

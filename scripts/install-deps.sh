@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake make g++ python3 googletest libgtest-dev libgmock-dev
+  clang libclang-rt-dev
   g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 binutils-mingw-w64
   wine wine64 fonts-wine xvfb imagemagick mtools
 )

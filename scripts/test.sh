@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine and runs every test of the suite:
 #   host  - the program logic against the in-memory Windows, with sanitizers
+#   fuzz  - the touch service's packet pump under libFuzzer (clang), a
+#           fixed number of inputs
 #   win32 - the Windows 95/98/ME release, checked for what Windows 98 can load
 #   win64 - the real programs end to end under Wine
 # Exits non-zero on any failure.
@@ -36,6 +38,7 @@ run_preset() {
 }
 
 run_preset host
+run_preset fuzz
 run_preset win32
 run_preset win64
 

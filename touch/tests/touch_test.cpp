@@ -63,6 +63,59 @@ TEST_F(TouchTest, PortIsConfiguredCallByCall) {
     }
 }
 
+// Each failure has its own code, and no failure leaves the port held.
+TEST_F(TouchTest, OpenSerialPortResultCodes) {
+    struct Case {
+        const char* what;
+        LONG comPort;
+        void (*setup)();
+        int result;
+        size_t opens, closes;  // CreateFileA and CloseHandle calls
+    } cases[] = {
+        {"open", 1, [] {}, 0, 1, 0},
+        {"port missing", 2, [] {}, 1, 1, 0},
+        {"ComPort 0", 0, [] {}, 2, 0, 0},
+        {"ComPort 9", 9, [] { fake::AddComPort(9); }, 2, 0, 0},
+        {"state unreadable", 1, [] { fake::FailGetCommState(1); }, 2, 1, 1},
+        {"state refused", 1, [] { fake::FailSetCommState(1); }, 3, 1, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        c.setup();
+        g_settings.ComPort = c.comPort;
+        g_settings.ComBaud = 19200;
+        fake::ClearCalls();
+        EXPECT_EQ(OpenSerialPort(), c.result);
+        EXPECT_EQ(fake::CountOf("CreateFileA"), c.opens);
+        EXPECT_EQ(fake::CountOf("CloseHandle"), c.closes);
+        EXPECT_EQ(fake::SerialPort(c.comPort).open, c.result == 0);
+        EXPECT_EQ(g_port != INVALID_HANDLE_VALUE, c.result == 0);
+        if (g_port != INVALID_HANDLE_VALUE) CloseHandle(g_port);
+    }
+}
+
+// A stored rate the service does not know leaves the port's own rate, and
+// the service starts as usual.
+TEST_F(TouchTest, StartsWithAnUnknownBaudAtThePortsOwnRate) {
+    for (DWORD baud : {4800u, 0u, 115200u}) {
+        SCOPED_TRACE(baud);
+        SetUp();
+        fake::RegPutDword(kKey, "ComBaud", baud);
+        bool ran = false;
+        RunTouch([&](HWND d) {
+            ran = true;
+            EXPECT_TRUE(fake::SerialPort(1).open);
+            EXPECT_EQ(fake::SerialPort(1).dcb.BaudRate, 2400u);
+            DestroyWindow(d);
+        });
+        EXPECT_TRUE(ran);
+        EXPECT_TRUE(fake::MessageBoxes().empty());
+        EXPECT_THAT(fake::ArgsOf("SetCommState"),
+                    ElementsAre("baud=2400, bits=8, parity=0, stop=0"));
+    }
+}
+
 TEST_F(TouchTest, StartsHandsOverOnTheTenthIdleTickAndClosesDown) {
     HWND dialog = NULL;
     EXPECT_EQ(RunTouch([&](HWND d) {
@@ -219,6 +272,29 @@ TEST_F(TouchTest, OnlyButtonPressesOnTheTrayIconShowTheWindow) {
                   press ? "ShowWindowSetForegroundWindow" : "ReadFileReadFile");
         EXPECT_EQ(fake::CountOf("ShowWindow"), press ? 1u : 0u);
         EXPECT_EQ(HandOvers(), 1u);
+    }
+}
+
+// A press while the window is still shown at start-up does what a press
+// on the hidden window does.
+TEST_F(TouchTest, ATrayPressShowsAndRaisesTheWindowWhetherShownOrHidden) {
+    for (int ticks : {3, 12}) {
+        for (LPARAM button : {WM_LBUTTONDOWN, WM_RBUTTONDOWN}) {
+            SCOPED_TRACE(::testing::Message() << "after " << ticks << " ticks, " << button);
+            SetUp();
+            RunTouch([&](HWND d) {
+                for (int tick = 0; tick < ticks; ++tick) fake::Tick(d, 1);
+                EXPECT_EQ(fake::Window(d).visible, ticks < 10);
+                fake::ClearCalls();
+                fake::Send(d, WM_TRAYICON, 0, button);
+                EXPECT_THAT(fake::CallNames(), ElementsAre("ShowWindow", "SetForegroundWindow"));
+                EXPECT_THAT(fake::ArgsOf("ShowWindow"), ElementsAre("dialog 114, SW_SHOW"));
+                EXPECT_THAT(fake::ArgsOf("SetForegroundWindow"), ElementsAre("dialog 114"));
+                EXPECT_TRUE(fake::Window(d).visible);
+                EXPECT_EQ(g_tickCounter, TICK_TRAY_PRESS);
+                DestroyWindow(d);
+            });
+        }
     }
 }
 
