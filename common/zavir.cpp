@@ -12,9 +12,57 @@ const BOOL kDeviceAnswersAddresses = TRUE;
 const BOOL kDeviceAnswersAddresses = FALSE;
 #endif
 
-HANDLE OpenStandIn() {
+const char kLoaderName[] = "\\STARTVXD.EXE";
+const DWORD kBusyPipeWaitMs = 2000;
+const DWORD kLoaderLimitMs = 5000;
+const DWORD kLoaderPollMs = 100;
+
+HANDLE OpenPipe() {
     return CreateFileA(ZAVIR_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0,
                        NULL);
+}
+
+// The stand-in's pipe; when every instance is busy, waits briefly for one.
+// A pipe that doesn't exist yet makes the wait return at once.
+HANDLE OpenStandIn() {
+    HANDLE pipe = OpenPipe();
+    if (pipe == INVALID_HANDLE_VALUE && WaitNamedPipeA(ZAVIR_PIPE_NAME, kBusyPipeWaitMs))
+        pipe = OpenPipe();
+    return pipe;
+}
+
+// Starts the start-up loader that setup put into the system directory;
+// Windows 2000 and later never run it from RunServices.  NULL when there is
+// no loader to start.  Its current directory is the system directory, so
+// that it never holds the programs' folder against removal.
+HANDLE StartLoader() {
+    char directory[MAX_PATH];
+    char path[MAX_PATH];
+    UINT length = GetSystemDirectoryA(directory, sizeof directory);
+    if (length == 0 || length + sizeof kLoaderName > sizeof path) return NULL;
+    lstrcpyA(path, directory);
+    lstrcatA(path, kLoaderName);
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION started;
+    if (!CreateProcessA(path, NULL, NULL, NULL, FALSE, 0, NULL, directory, &startup, &started))
+        return NULL;
+    CloseHandle(started.hThread);
+    return started.hProcess;
+}
+
+// Until the loader's pipe takes clients, or the loader has ended (where it
+// can't serve, it ends at once), or the time is up.
+void WaitForLoader(HANDLE loader) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (WaitNamedPipeA(ZAVIR_PIPE_NAME, kLoaderPollMs)) return;
+        if (WaitForSingleObject(loader, kLoaderPollMs) != WAIT_TIMEOUT) return;
+        if (GetTickCount() - start >= kLoaderLimitMs) return;
+    }
 }
 
 BOOL WriteAll(HANDLE h, const void* data, DWORD size) {
@@ -65,6 +113,16 @@ BOOL OpenZavirDriver(ZavirDriver* driver) {
     driver->handle = OpenZavirDevice();
     if (driver->handle != INVALID_HANDLE_VALUE) return TRUE;
     driver->handle = OpenStandIn();
+    if (driver->handle == INVALID_HANDLE_VALUE) {
+        // Nothing serves the pipe yet: start the loader ourselves.  It
+        // runs on as its own process after this program ends.
+        HANDLE loader = StartLoader();
+        if (loader) {
+            WaitForLoader(loader);
+            CloseHandle(loader);
+            driver->handle = OpenPipe();
+        }
+    }
     driver->viaStandIn = driver->handle != INVALID_HANDLE_VALUE;
     return driver->viaStandIn;
 }

@@ -46,7 +46,10 @@ struct ZavirDriver {
 };
 
 // Opens the device exactly as a Windows 9x dynamic driver is loaded; when
-// that fails, connects to the stand-in.  FALSE when neither is there.
+// that fails, connects to the stand-in.  When nothing serves the stand-in's
+// pipe (Windows 2000 and later never run the loader that setup registers),
+// starts STARTVXD.EXE from the system directory once and waits for its
+// pipe, about five seconds at most.  FALSE when neither is there.
 BOOL OpenZavirDriver(ZavirDriver* driver);
 
 // The device alone, opened as OpenZavirDriver tries it first (which loads a

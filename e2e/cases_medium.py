@@ -3,9 +3,11 @@ for the kernel driver, and the medium folder's SETUP.EXE installing a
 suite that works after the restart."""
 import os
 import shutil
+import time
 
 import cases
 import cases_setup
+import cases_touch
 import harness
 import zavirsim
 from cases import expect_equal
@@ -185,5 +187,51 @@ def medium_installs_a_working_suite(kit):
                  "button and move messages the window received")
 
 
+def start_touch_timed(kit):
+    """TOUCH.EXE started; returns it and the seconds until its status
+    window showed, which is after its driver open."""
+    watch = cases_touch.watch_status_window(kit)
+    started = time.monotonic()
+    touch = cases_touch.start_touch(kit)
+    # The watch's own time-out says "timeout never shown": match the line.
+    kit.wait_for("TOUCH's status window shown", lambda: watch.poll() is not None
+                 or "shown" in kit.output_of(watch), timeout=90)
+    if "shown" not in kit.output_of(watch):
+        raise AssertionError("TOUCH's status window: %s" % kit.output_of(watch))
+    return touch, time.monotonic() - started
+
+
+def touch_starts_the_loader(kit):
+    """Windows 2000 and later never run the RunServices entry: with
+    STARTVXD.EXE in the system directory and nothing serving the driver's
+    pipe, TOUCH starts the loader itself and touches on COM1 reach a
+    window.  The loader serves on after TOUCH ends, and the next TOUCH
+    uses it without starting another."""
+    controller = cases_touch.service_machine(kit, stand_in=False)
+    shutil.copy(kit.exe("STARTVXD.EXE"), kit.machine.c_drive("windows", "system32"))
+    expect_equal(kit.zdrive("waitpipe", 0, expect_ok=False), ["pipe missing"],
+                 "the pipe before TOUCH")
+    expect_equal(programs_running(kit).count("STARTVXD.EXE"), 0, "loaders before TOUCH")
+    touch, first = start_touch_timed(kit)
+    kit.log("status window shown %.2f s after TOUCH started, starting the loader" % first)
+    expect_equal(programs_running(kit).count("STARTVXD.EXE"), 1, "loaders TOUCH started")
+    events = touches_reach_a_window(kit, controller, shot=kit.screenshot)
+    centre = (cases.SCREEN_W // 2, cases.SCREEN_H // 2)
+    corner = (cases.SCREEN_W - 1, cases.SCREEN_H - 1)
+    expect_equal(events, ["down %d %d" % centre, "move %d %d" % corner, "up %d %d" % corner],
+                 "button and move messages the window received")
+
+    kit.machine.end(touch)
+    lines = kit.zdrive("session", "packet", *cases.packet_words(5, 6), "packet",
+                       *cases.RELEASE_WORDS, "rawpos")
+    expect_equal(lines[0], "open standin=1", "connection after TOUCH ended")
+    expect_equal(cases.session_output(lines, "rawpos"), ["rawpos ok=1 5 6"],
+                 "the loader after TOUCH ended")
+    touch, second = start_touch_timed(kit)
+    kit.log("status window shown %.2f s after TOUCH started, the loader serving" % second)
+    expect_equal(programs_running(kit).count("STARTVXD.EXE"), 1, "loaders after TOUCH's restart")
+    kit.machine.end(touch)
+
+
 CASES = {f.__name__: f for f in (startvxd_stands_in_for_the_driver,
-                                 medium_installs_a_working_suite)}
+                                 medium_installs_a_working_suite, touch_starts_the_loader)}

@@ -117,6 +117,59 @@ TEST_F(HostFakeTest, SerialReadsWithoutTimeOutsWaitThroughSilenceAndNeverGiveUp)
     CloseHandle(h);
 }
 
+HANDLE OpenPipe() {
+    return CreateFileA("\\\\.\\pipe\\ZAVIREMU", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+}
+
+TEST_F(HostFakeTest, StartedProgramServesThePipeOnItsScheduleAndTakesItAlongWhenItEnds) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info;
+    char name[] = "C:\\TOOLS\\SERVER.EXE";
+    EXPECT_FALSE(CreateProcessA(name, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                &startup, &info));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+    fake::PutFile(name, "MZ");
+    fake::SetProgram(name, {300, 1000});
+    ASSERT_TRUE(CreateProcessA(nullptr, name, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &info));
+    EXPECT_EQ(fake::OpenProcessHandles(), 2);
+    // Not there yet: no wait for a pipe that doesn't exist.
+    EXPECT_FALSE(WaitNamedPipeA("\\\\.\\pipe\\ZAVIREMU", 5000));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(fake::Now(), 0u);
+    EXPECT_EQ(WaitForSingleObject(info.hProcess, 200), (DWORD)WAIT_TIMEOUT);
+    EXPECT_EQ(OpenPipe(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(WaitForSingleObject(info.hProcess, 200), (DWORD)WAIT_TIMEOUT);
+    HANDLE pipe = OpenPipe();
+    EXPECT_NE(pipe, INVALID_HANDLE_VALUE);
+    CloseHandle(pipe);
+    EXPECT_EQ(WaitForSingleObject(info.hProcess, INFINITE), (DWORD)WAIT_OBJECT_0);
+    EXPECT_EQ(fake::Now(), 1000u);
+    EXPECT_EQ(OpenPipe(), INVALID_HANDLE_VALUE);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    EXPECT_EQ(fake::OpenProcessHandles(), 0);
+    ASSERT_EQ(fake::StartedProcesses().size(), 1u);
+    EXPECT_EQ(fake::StartedProcesses()[0].application, name);
+}
+
+TEST_F(HostFakeTest, BusyPipeRefusesOpensUntilAWaitFindsAFreeInstance) {
+    fake::SetStandInPresent(true);
+    fake::SetStandInBusyUntil(1500);
+    EXPECT_EQ(OpenPipe(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PIPE_BUSY);
+    EXPECT_FALSE(WaitNamedPipeA("\\\\.\\pipe\\ZAVIREMU", 1000));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SEM_TIMEOUT);
+    EXPECT_EQ(GetTickCount(), 1000u);
+    EXPECT_TRUE(WaitNamedPipeA("\\\\.\\pipe\\ZAVIREMU", 1000));
+    EXPECT_EQ(GetTickCount(), 1500u);
+    HANDLE pipe = OpenPipe();
+    EXPECT_NE(pipe, INVALID_HANDLE_VALUE);
+    CloseHandle(pipe);
+}
+
 class HostDialogTest : public HostFakeTest {
    protected:
     static void SetUpTestSuite() {

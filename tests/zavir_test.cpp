@@ -1,4 +1,5 @@
-// The driver contract: how the device is opened and what each request
+// The driver contract: how the device is opened (and the stand-in reached,
+// starting the loader when nothing serves it) and what each request
 // carries, over the device and over the stand-in's pipe.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -16,6 +17,14 @@ class ZavirTest : public ::testing::Test {
    protected:
     void SetUp() override { fake::Reset(); }
 };
+
+const char kLoader[] = "C:\\WINDOWS\\SYSTEM\\STARTVXD.EXE";
+
+// The loader in the system directory, as setup leaves it.
+void InstallLoader(fake::ProgramBehaviour behaviour, const std::string& path = kLoader) {
+    fake::PutFile(path, "MZ");
+    fake::SetProgram(path, behaviour);
+}
 
 struct Expected {
     DWORD code;
@@ -39,12 +48,15 @@ void ExpectRequests(const std::vector<Expected>& expected) {
 
 TEST_F(ZavirTest, OpensTheDeviceAsADynamicWindows9xDriver) {
     fake::SetDriverPresent(true);
+    InstallLoader({0, -1});
     ZavirDriver d;
     ASSERT_TRUE(OpenZavirDriver(&d));
     EXPECT_FALSE(d.viaStandIn);
     EXPECT_THAT(fake::ArgsOf("CreateFileA"),
                 ElementsAre("\"\\\\.\\ZAVIR.VXD\", access=0x0, share=0, sa=NULL, disposition=1, "
                             "flags=0x4000000, template=NULL"));
+    EXPECT_EQ(fake::CountOf("WaitNamedPipeA"), 0u);
+    EXPECT_EQ(fake::CountOf("CreateProcessA"), 0u);
     CloseZavirDriver(&d);
     EXPECT_EQ(fake::OpenDriverHandles(), 0);
     EXPECT_FALSE(IsZavirDriverOpen(&d));
@@ -52,6 +64,7 @@ TEST_F(ZavirTest, OpensTheDeviceAsADynamicWindows9xDriver) {
 
 TEST_F(ZavirTest, FallsBackToTheStandInOnlyWhenTheDeviceFails) {
     fake::SetStandInPresent(true);
+    InstallLoader({0, -1});
     ZavirDriver d;
     ASSERT_TRUE(OpenZavirDriver(&d));
     EXPECT_TRUE(d.viaStandIn);
@@ -59,7 +72,98 @@ TEST_F(ZavirTest, FallsBackToTheStandInOnlyWhenTheDeviceFails) {
     ASSERT_EQ(opens.size(), 2u);
     EXPECT_THAT(opens[0], ::testing::StartsWith("\"\\\\.\\ZAVIR.VXD\""));
     EXPECT_THAT(opens[1], ::testing::StartsWith("\"\\\\.\\pipe\\ZAVIREMU\""));
+    EXPECT_EQ(fake::CountOf("CreateProcessA"), 0u);
     CloseZavirDriver(&d);
+}
+
+TEST_F(ZavirTest, BusyPipeIsWaitedForBrieflyWithoutStartingTheLoader) {
+    fake::SetStandInPresent(true);
+    fake::SetStandInBusyUntil(1500);
+    InstallLoader({0, -1});
+    ZavirDriver d;
+    ASSERT_TRUE(OpenZavirDriver(&d));
+    EXPECT_TRUE(d.viaStandIn);
+    EXPECT_THAT(fake::ArgsOf("WaitNamedPipeA"), ElementsAre("\"\\\\.\\pipe\\ZAVIREMU\", 2000"));
+    EXPECT_EQ(fake::Now(), 1500u);
+    EXPECT_EQ(fake::CountOf("CreateProcessA"), 0u);
+    CloseZavirDriver(&d);
+}
+
+TEST_F(ZavirTest, LoaderStartsHiddenFromTheSystemDirectoryInheritingNothing) {
+    InstallLoader({0, -1});
+    ZavirDriver d;
+    ASSERT_TRUE(OpenZavirDriver(&d));
+    ASSERT_EQ(fake::StartedProcesses().size(), 1u);
+    const fake::StartedProcess& p = fake::StartedProcesses()[0];
+    EXPECT_EQ(p.application, kLoader);
+    EXPECT_EQ(p.commandLine, "NULL");
+    // Not the current directory: that may be the programs' folder, which
+    // a loader running on would keep from being removed.
+    EXPECT_EQ(p.currentDir, "\"C:\\WINDOWS\\SYSTEM\"");
+    EXPECT_FALSE(p.inheritHandles);
+    EXPECT_EQ(p.startupFlags, (DWORD)STARTF_USESHOWWINDOW);
+    EXPECT_EQ(p.showWindow, SW_HIDE);
+    EXPECT_EQ(fake::OpenProcessHandles(), 0);
+    CloseZavirDriver(&d);
+}
+
+// Nothing serves the pipe: what the started loader does decides the open.
+struct LoaderCase {
+    const char* name;
+    bool installed;
+    fake::ProgramBehaviour behaviour;
+    bool opens;
+    DWORD minMs, maxMs;  // the clock when the open returns
+};
+
+void PrintTo(const LoaderCase& c, std::ostream* os) { *os << c.name; }
+
+class LoaderStartTest : public ZavirTest, public ::testing::WithParamInterface<LoaderCase> {};
+
+TEST_P(LoaderStartTest, StartsTheLoaderOnceAndWaitsForItsPipeWithinTheLimit) {
+    const LoaderCase& c = GetParam();
+    if (c.installed) InstallLoader(c.behaviour);
+    ZavirDriver d;
+    EXPECT_EQ(OpenZavirDriver(&d), (BOOL)c.opens);
+    EXPECT_EQ(IsZavirDriverOpen(&d), (BOOL)c.opens);
+    EXPECT_EQ(d.viaStandIn, (BOOL)c.opens);
+    EXPECT_GE(fake::Now(), c.minMs);
+    EXPECT_LE(fake::Now(), c.maxMs);
+    EXPECT_EQ(fake::StartedProcesses().size(), c.installed ? 1u : 0u);
+    EXPECT_EQ(fake::OpenProcessHandles(), 0);
+    EXPECT_EQ(fake::OpenDriverHandles(), c.opens ? 1 : 0);
+    if (c.opens) {
+        SendHandOver(&d);
+        ASSERT_EQ(fake::DeviceRequests().size(), 1u);
+        EXPECT_TRUE(fake::DeviceRequests()[0].viaPipe);
+    }
+    CloseZavirDriver(&d);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, LoaderStartTest,
+    ::testing::Values(LoaderCase{"ServesAtOnce", true, {0, -1}, true, 0, 0},
+                      LoaderCase{"ServesAfterItsStart", true, {700, -1}, true, 700, 800},
+                      LoaderCase{"ServesJustInTime", true, {4900, -1}, true, 4900, 5000},
+                      LoaderCase{"EndsAtOnce", true, {-1, 0}, false, 0, 0},
+                      LoaderCase{"EndsAfterAWhile", true, {-1, 1200}, false, 1200, 1200},
+                      LoaderCase{"ServesTooLate", true, {6000, -1}, false, 5000, 5100},
+                      LoaderCase{"NeverServes", true, {-1, -1}, false, 5000, 5100},
+                      LoaderCase{"Missing", false, {}, false, 0, 0}),
+    [](const ::testing::TestParamInfo<LoaderCase>& info) { return info.param.name; });
+
+TEST_F(ZavirTest, OverLongSystemDirectoryMeansNoLoader) {
+    // One that doesn't fit a path buffer at all, and one that leaves no
+    // room for the loader's name.
+    for (size_t length : {300u, 250u}) {
+        fake::Reset();
+        std::string directory = "C:\\" + std::string(length - 3, 'w');
+        fake::SetSystemDir(directory);
+        InstallLoader({0, -1}, directory + "\\STARTVXD.EXE");
+        ZavirDriver d;
+        EXPECT_FALSE(OpenZavirDriver(&d)) << length;
+        EXPECT_EQ(fake::CountOf("CreateProcessA"), 0u) << length;
+    }
 }
 
 TEST_F(ZavirTest, NeitherDeviceNorStandInFailsTheOpen) {

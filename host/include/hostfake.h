@@ -119,6 +119,37 @@ void SetDeviceHandler(DeviceHandler handler);
 void SetRawPosition(LONG x, LONG y);
 void FailRequests(DWORD code);  // that code fails from now on (0: every code)
 int OpenDriverHandles();
+// Every instance of the stand-in's pipe is taken by other clients until
+// the clock reaches `ms`: opens fail with ERROR_PIPE_BUSY, WaitNamedPipeA
+// waits for a free one.
+void SetStandInBusyUntil(DWORD ms);
+
+// ---- processes and the clock ---------------------------------------------
+// GetTickCount's clock, in milliseconds from 0; it moves only while the
+// program waits (WaitForSingleObject, WaitNamedPipeA on a busy pipe).
+DWORD Now();
+// What a program file does once CreateProcessA starts it, in milliseconds
+// after its start (-1: never).  A program starts only from a file on the
+// drive; one without a behaviour just runs on.  When a program that serves
+// the stand-in's pipe ends, the pipe goes with it.
+struct ProgramBehaviour {
+    long servesStandInAfterMs = -1;
+    long endsAfterMs = -1;
+};
+void SetProgram(const std::string& path, ProgramBehaviour behaviour);
+struct StartedProcess {
+    std::string application;
+    std::string commandLine;  // "NULL" when none was given
+    std::string currentDir;   // "NULL" when none was given
+    bool inheritHandles;
+    DWORD flags;
+    DWORD startupFlags;
+    WORD showWindow;
+    DWORD startedAt;
+};
+const std::vector<StartedProcess>& StartedProcesses();
+// Process and thread handles not closed yet.
+int OpenProcessHandles();
 
 // ---- windows and dialogs -------------------------------------------------
 // Dialog templates come from a program's .rc file (and its resource.h for

@@ -107,6 +107,7 @@ typedef HKEY* PHKEY;
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_DIRECTORY 267L
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_GEN_FAILURE 31L
 
@@ -212,6 +213,50 @@ LPSTR WINAPI lstrcpynA(LPSTR dst, LPCSTR src, int max);
 LPSTR WINAPI lstrcpyA(LPSTR dst, LPCSTR src);
 LPSTR WINAPI lstrcatA(LPSTR dst, LPCSTR src);
 int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
+
+// ---- processes, waits, named pipes, time --------------------------------
+#define STARTF_USESHOWWINDOW 0x00000001
+#define WAIT_OBJECT_0 0x00000000L
+#define WAIT_TIMEOUT 258L
+#define WAIT_FAILED ((DWORD)0xFFFFFFFF)
+#define NMPWAIT_WAIT_FOREVER 0xFFFFFFFF
+
+typedef struct _STARTUPINFOA {
+    DWORD cb;
+    LPSTR lpReserved;
+    LPSTR lpDesktop;
+    LPSTR lpTitle;
+    DWORD dwX;
+    DWORD dwY;
+    DWORD dwXSize;
+    DWORD dwYSize;
+    DWORD dwXCountChars;
+    DWORD dwYCountChars;
+    DWORD dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    LPBYTE lpReserved2;
+    HANDLE hStdInput;
+    HANDLE hStdOutput;
+    HANDLE hStdError;
+} STARTUPINFOA, *LPSTARTUPINFOA;
+
+typedef struct _PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+} PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+
+BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine,
+                           LPSECURITY_ATTRIBUTES processAttributes,
+                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
+                           DWORD flags, LPVOID environment, LPCSTR currentDirectory,
+                           LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info);
+DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ms);
+BOOL WINAPI WaitNamedPipeA(LPCSTR name, DWORD ms);
+DWORD WINAPI GetTickCount(void);
 
 // ---- registry -----------------------------------------------------------
 #define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))

@@ -1,4 +1,5 @@
-// Serial ports, the kernel driver device and the driver stand-in's pipe.
+// Serial ports, the kernel driver device, the driver stand-in's pipe, and
+// the processes a program starts (which may serve that pipe).
 // Serial reads follow the time-out rules the touch service sets: a read
 // returns what is queued up to the count asked for, and a silence on the
 // line (a gap) ends it early; an empty timed-out read succeeds with 0 bytes.
@@ -30,10 +31,10 @@ struct Port {
     bool failGet = false, failSet = false;
 };
 
-enum HandleKind { kSerial, kDevice, kPipe };
+enum HandleKind { kSerial, kDevice, kPipe, kProcess, kThread };
 struct OpenHandle {
     HandleKind kind;
-    int port;
+    int port;  // a process's or thread's index in g_processes
     std::vector<uint8_t> pipeIn;   // request bytes not yet a whole frame
     std::deque<uint8_t> pipeOut;   // answer bytes not yet read
 };
@@ -47,6 +48,39 @@ bool g_driverPresent = false, g_standInPresent = false;
 DeviceHandler g_handler;
 LONG g_rawX = 0, g_rawY = 0;
 std::set<DWORD> g_failingCodes;
+DWORD g_busyUntil = 0;
+
+struct Process {
+    ProgramBehaviour behaviour;
+    bool serving = false;
+    bool ended = false;
+};
+std::map<std::string, ProgramBehaviour> g_programs;  // by lower-case path
+std::vector<StartedProcess> g_started;
+std::vector<Process> g_processes;                     // in the same order
+DWORD g_now = 0;
+
+// The clock moves on: started programs serve and end on their schedule.
+void Advance(DWORD ms) {
+    g_now += ms;
+    for (size_t i = 0; i < g_processes.size(); ++i) {
+        Process& p = g_processes[i];
+        if (p.ended) continue;
+        const ProgramBehaviour& b = p.behaviour;
+        DWORD age = g_now - g_started[i].startedAt;
+        bool ends = b.endsAfterMs >= 0 && age >= (DWORD)b.endsAfterMs;
+        bool serves = b.servesStandInAfterMs >= 0 && age >= (DWORD)b.servesStandInAfterMs &&
+                      (b.endsAfterMs < 0 || b.servesStandInAfterMs < b.endsAfterMs);
+        if (serves && !p.serving) {
+            p.serving = true;
+            g_standInPresent = true;
+        }
+        if (ends) {
+            p.ended = true;
+            if (p.serving) g_standInPresent = false;
+        }
+    }
+}
 
 BOOL Fail(DWORD error) {
     SetLastError(error);
@@ -192,6 +226,11 @@ void ResetDevices() {
     g_handler = nullptr;
     g_rawX = g_rawY = 0;
     g_failingCodes.clear();
+    g_busyUntil = 0;
+    g_programs.clear();
+    g_started.clear();
+    g_processes.clear();
+    g_now = 0;
 }
 }  // namespace internal
 
@@ -229,7 +268,20 @@ void FailRequests(DWORD code) { g_failingCodes.insert(code); }
 int OpenDriverHandles() {
     int n = 0;
     for (const auto& h : g_handles)
-        if (h.second.kind != kSerial) ++n;
+        if (h.second.kind == kDevice || h.second.kind == kPipe) ++n;
+    return n;
+}
+void SetStandInBusyUntil(DWORD ms) { g_busyUntil = ms; }
+
+DWORD Now() { return g_now; }
+void SetProgram(const std::string& path, ProgramBehaviour behaviour) {
+    g_programs[Lower(path)] = behaviour;
+}
+const std::vector<StartedProcess>& StartedProcesses() { return g_started; }
+int OpenProcessHandles() {
+    int n = 0;
+    for (const auto& h : g_handles)
+        if (h.second.kind == kProcess || h.second.kind == kThread) ++n;
     return n;
 }
 
@@ -258,6 +310,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
     }
     if (n == Lower(ZAVIR_PIPE_NAME)) {
         if (!g_standInPresent) return SetLastError(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
+        if (g_now < g_busyUntil) return SetLastError(ERROR_PIPE_BUSY), INVALID_HANDLE_VALUE;
         return NewHandle(kPipe, 0);
     }
     SetLastError(ERROR_FILE_NOT_FOUND);
@@ -378,4 +431,101 @@ BOOL WINAPI SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS t) {
     if (!port) return Fail(ERROR_INVALID_HANDLE);
     port->state.timeouts = *t;
     return TRUE;
+}
+
+BOOL WINAPI WaitNamedPipeA(LPCSTR name, DWORD ms) {
+    Record("WaitNamedPipeA", Format("%s, %u", Quote(name).c_str(), ms));
+    // A pipe that doesn't exist is not waited for.
+    if (Lower(name ? name : "") != Lower(ZAVIR_PIPE_NAME) || !g_standInPresent)
+        return Fail(ERROR_FILE_NOT_FOUND);
+    if (g_now >= g_busyUntil) return TRUE;
+    DWORD left = g_busyUntil - g_now;
+    if (ms != NMPWAIT_WAIT_FOREVER && left > ms) {
+        Advance(ms);
+        return Fail(ERROR_SEM_TIMEOUT);
+    }
+    Advance(left);
+    return g_standInPresent ? TRUE : Fail(ERROR_FILE_NOT_FOUND);
+}
+
+BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine,
+                           LPSECURITY_ATTRIBUTES processAttributes,
+                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
+                           DWORD flags, LPVOID environment, LPCSTR currentDirectory,
+                           LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info) {
+    Record("CreateProcessA",
+           Format("%s, %s, psa=%s, tsa=%s, inherit=%d, flags=0x%x, env=%s, cwd=%s, "
+                  "startflags=0x%x, show=%u",
+                  Quote(application).c_str(), Quote(commandLine).c_str(),
+                  processAttributes ? "set" : "NULL", threadAttributes ? "set" : "NULL",
+                  inheritHandles, flags, environment ? "set" : "NULL",
+                  Quote(currentDirectory).c_str(), startup ? startup->dwFlags : 0,
+                  startup ? startup->wShowWindow : 0));
+    if (!startup || !info || startup->cb != sizeof(STARTUPINFOA))
+        return Fail(ERROR_INVALID_PARAMETER);
+    // Without an application name, the command line's first word names it.
+    std::string path;
+    if (application) {
+        path = application;
+    } else if (commandLine) {
+        const char* p = commandLine;
+        char end = *p == '"' ? *p++ : ' ';
+        while (*p && *p != end) path += *p++;
+    }
+    if (path.empty()) return Fail(ERROR_INVALID_PARAMETER);
+    if (path.size() >= MAX_PATH) return Fail(ERROR_FILENAME_EXCED_RANGE);
+    if (!FileExists(path)) return Fail(ERROR_FILE_NOT_FOUND);
+    if (currentDirectory && !DirExists(currentDirectory)) return Fail(ERROR_DIRECTORY);
+    StartedProcess started;
+    started.application = path;
+    started.commandLine = Quote(commandLine);
+    started.currentDir = Quote(currentDirectory);
+    started.inheritHandles = inheritHandles != 0;
+    started.flags = flags;
+    started.startupFlags = startup->dwFlags;
+    started.showWindow = startup->wShowWindow;
+    started.startedAt = g_now;
+    Process process;
+    auto known = g_programs.find(Lower(path));
+    if (known != g_programs.end()) process.behaviour = known->second;
+    int index = (int)g_processes.size();
+    g_started.push_back(started);
+    g_processes.push_back(process);
+    info->hProcess = NewHandle(kProcess, index);
+    info->hThread = NewHandle(kThread, index);
+    info->dwProcessId = 1000 + 4 * (DWORD)index;
+    info->dwThreadId = 1002 + 4 * (DWORD)index;
+    Advance(0);
+    return TRUE;
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ms) {
+    Record("WaitForSingleObject", Format("%p, %u", h, ms));
+    auto it = g_handles.find(h);
+    if (it == g_handles.end() || it->second.kind != kProcess) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    int index = it->second.port;
+    if (g_processes[index].ended) return WAIT_OBJECT_0;
+    long endsAfter = g_processes[index].behaviour.endsAfterMs;
+    if (endsAfter >= 0) {
+        DWORD left = g_started[index].startedAt + (DWORD)endsAfter - g_now;
+        if (left <= ms) {
+            Advance(left);
+            return WAIT_OBJECT_0;
+        }
+    }
+    if (ms == INFINITE) {
+        // The program under test would hang here for good.
+        fprintf(stderr, "fake: endless wait for a process that never ends\n");
+        abort();
+    }
+    Advance(ms);
+    return WAIT_TIMEOUT;
+}
+
+DWORD WINAPI GetTickCount(void) {
+    Record("GetTickCount", Format("%u", g_now));
+    return g_now;
 }
