@@ -72,9 +72,13 @@ class Kit:
                 raise AssertionError("timed out waiting for %s" % what)
             time.sleep(0.05)
 
-    def wait_line(self, proc, text, timeout=10.0):
-        return self.wait_for("'%s' from ZDRIVE" % text,
-                             lambda: any(text in line for line in self.output_of(proc)), timeout)
+    def wait_line(self, proc, text, timeout=10.0, whole=False):
+        """Waits for a line of ZDRIVE's output holding text (being text when
+        whole: "shown" must not match "timeout never shown")."""
+        def seen():
+            return any(line.strip() == text if whole else text in line
+                       for line in self.output_of(proc))
+        return self.wait_for("'%s' from ZDRIVE" % text, seen, timeout)
 
     # -- the driver stand-in
     def start_emu(self, log_name="emu.log"):
