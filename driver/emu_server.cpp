@@ -40,6 +40,9 @@ HANDLE g_log = INVALID_HANDLE_VALUE;
 // Stamped log: each line starts with the performance counter in
 // nanoseconds, so latencies can be measured against other clocks.
 BOOL g_stamped = FALSE;
+// Held by the stand-in that serves; its name is one for the whole session.
+const char kStandInMutexName[] = "ZavirDriverStandIn";
+HANDLE g_serving = NULL;
 LARGE_INTEGER g_frequency;
 
 void WriteLogLine(const ZavirWireRequest* request) {
@@ -174,6 +177,15 @@ DWORD WINAPI Listen(LPVOID parameter) {
     }
 }
 
+// Ends a start that can't serve: lets go of the serving mutex (so that a
+// later stand-in may serve) and of the pipe instance if there is one.
+int GiveUp(int result, HANDLE pipe) {
+    if (pipe != NULL && pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
+    if (g_serving) CloseHandle(g_serving);
+    g_serving = NULL;
+    return result;
+}
+
 }  // namespace
 
 int StartDriverStandIn(const char* logPath, BOOL stampedLog) {
@@ -185,21 +197,24 @@ int StartDriverStandIn(const char* logPath, BOOL stampedLog) {
     if (!g_createNamedPipe || !g_connectNamedPipe || !g_disconnectNamedPipe || !g_waitNamedPipe)
         return kStandInNoPipe;
     // Two servers would split the clients and their state between them.
-    // Wine doesn't refuse a second first instance, so ask for the name too.
+    // Stand-ins starting together (the loader at start-up and a program
+    // that starts it) settle it with a named mutex held while serving; one
+    // started later also finds the pipe served.  Wine doesn't refuse a
+    // second first instance, so both checks are needed there.
+    g_serving = CreateMutexA(NULL, FALSE, kStandInMutexName);
+    if (g_serving && GetLastError() == ERROR_ALREADY_EXISTS) return GiveUp(kStandInNoPipe, NULL);
     BOOL found = g_waitNamedPipe(ZAVIR_PIPE_NAME, 1);
-    if (PipeAlreadyServed(found, found ? ERROR_SUCCESS : GetLastError())) return kStandInNoPipe;
+    if (PipeAlreadyServed(found, found ? ERROR_SUCCESS : GetLastError()))
+        return GiveUp(kStandInNoPipe, NULL);
     // The first instance says whether this stand-in may serve at all: it
     // fails where named pipes can't be served and, on Windows, where
     // another stand-in has just taken the name.
     HANDLE first = CreatePipeInstance(FILE_FLAG_FIRST_PIPE_INSTANCE);
-    if (first == INVALID_HANDLE_VALUE) return kStandInNoPipe;
+    if (first == INVALID_HANDLE_VALUE) return GiveUp(kStandInNoPipe, NULL);
     if (logPath && logPath[0]) {
         g_log = CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, NULL);
-        if (g_log == INVALID_HANDLE_VALUE) {
-            CloseHandle(first);
-            return kStandInNoLog;
-        }
+        if (g_log == INVALID_HANDLE_VALUE) return GiveUp(kStandInNoLog, first);
         SetFilePointer(g_log, 0, NULL, FILE_END);
         g_stamped = stampedLog && QueryPerformanceFrequency(&g_frequency);
     }
@@ -209,10 +224,7 @@ int StartDriverStandIn(const char* logPath, BOOL stampedLog) {
     InitEmuState(&g_state, &corners, GetSystemMetrics(SM_CXSCREEN),
                  GetSystemMetrics(SM_CYSCREEN));
     HANDLE listener = CreateThread(NULL, 0, Listen, first, 0, NULL);
-    if (!listener) {
-        CloseHandle(first);
-        return kStandInNoPipe;
-    }
+    if (!listener) return GiveUp(kStandInNoPipe, first);
     CloseHandle(listener);
     listener = CreateThread(NULL, 0, Listen, NULL, 0, NULL);
     if (listener) CloseHandle(listener);

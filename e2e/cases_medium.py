@@ -156,6 +156,16 @@ def startvxd_stands_in_for_the_driver(kit):
     kit.wait_for("the loader to end", lambda: loader.poll() is not None, timeout=30)
     expect_equal(loader.returncode, 0, "the loader's exit code at the session's end")
 
+    # Two loaders started at the same moment: one serves, the other ends.
+    pair = [kit.machine.spawn([kit.exe("STARTVXD.EXE")]) for _ in range(2)]
+    kit.wait_for("one of two loaders to end", lambda: any(p.poll() is not None for p in pair),
+                 timeout=30)
+    kit.zdrive("waitpipe", 20000, timeout=50)
+    lines = kit.zdrive("session", "packet", *cases.packet_words(7, 8), "packet",
+                       *cases.RELEASE_WORDS, "rawpos")
+    expect_equal(cases.session_output(lines, "rawpos"), ["rawpos ok=1 7 8"], "one of two loaders")
+    expect_equal(sorted(p.poll() is None for p in pair), [False, True], "loaders left serving")
+
 
 def medium_installs_a_working_suite(kit):
     """SETUP.EXE from a copy of the medium folder, every page, Reboot; after
