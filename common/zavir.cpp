@@ -120,7 +120,7 @@ BOOL OpenZavirDriver(ZavirDriver* driver) {
         if (loader) {
             WaitForLoader(loader);
             CloseHandle(loader);
-            driver->handle = OpenPipe();
+            driver->handle = OpenStandIn();
         }
     }
     driver->viaStandIn = driver->handle != INVALID_HANDLE_VALUE;
