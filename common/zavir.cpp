@@ -17,16 +17,22 @@ const DWORD kBusyPipeWaitMs = 2000;
 const DWORD kLoaderLimitMs = 5000;
 const DWORD kLoaderPollMs = 100;
 
+typedef BOOL(WINAPI* ProcessIdToSessionIdFn)(DWORD, DWORD*);
+
 HANDLE OpenPipe() {
-    return CreateFileA(ZAVIR_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0,
+    char name[ZAVIR_PIPE_NAME_SIZE];
+    StandInPipeName(name);
+    return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0,
                        NULL);
 }
 
 // The stand-in's pipe; when every instance is busy, waits briefly for one.
 // A pipe that doesn't exist yet makes the wait return at once.
 HANDLE OpenStandIn() {
+    char name[ZAVIR_PIPE_NAME_SIZE];
+    StandInPipeName(name);
     HANDLE pipe = OpenPipe();
-    if (pipe == INVALID_HANDLE_VALUE && WaitNamedPipeA(ZAVIR_PIPE_NAME, kBusyPipeWaitMs))
+    if (pipe == INVALID_HANDLE_VALUE && WaitNamedPipeA(name, kBusyPipeWaitMs))
         pipe = OpenPipe();
     return pipe;
 }
@@ -57,9 +63,11 @@ HANDLE StartLoader() {
 // Until the loader's pipe takes clients, or the loader has ended (where it
 // can't serve, it ends at once), or the time is up.
 void WaitForLoader(HANDLE loader) {
+    char name[ZAVIR_PIPE_NAME_SIZE];
+    StandInPipeName(name);
     DWORD start = GetTickCount();
     for (;;) {
-        if (WaitNamedPipeA(ZAVIR_PIPE_NAME, kLoaderPollMs)) return;
+        if (WaitNamedPipeA(name, kLoaderPollMs)) return;
         if (WaitForSingleObject(loader, kLoaderPollMs) != WAIT_TIMEOUT) return;
         if (GetTickCount() - start >= kLoaderLimitMs) return;
     }
@@ -103,6 +111,21 @@ void SendWords(const ZavirDriver* driver, DWORD code, DWORD word0, DWORD word1) 
 }
 
 }  // namespace
+
+DWORD CurrentSessionId() {
+    // Looked up at run time: Windows 9x and NT 4 have no sessions.
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    ProcessIdToSessionIdFn sessionOf =
+        kernel ? (ProcessIdToSessionIdFn)(void*)GetProcAddress(kernel, "ProcessIdToSessionId")
+               : NULL;
+    DWORD session = 0;
+    if (!sessionOf || !sessionOf(GetCurrentProcessId(), &session)) session = 0;
+    return session;
+}
+
+void StandInPipeName(char name[ZAVIR_PIPE_NAME_SIZE]) {
+    FormatStandInPipeName(name, CurrentSessionId());
+}
 
 HANDLE OpenZavirDevice() {
     return CreateFileA(ZAVIR_DEVICE_NAME, 0, 0, NULL, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, NULL);

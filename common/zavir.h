@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include "zavir_wire.h"
+
 #define ZAVIR_DEVICE_NAME "\\\\.\\ZAVIR.VXD"
 
 enum ZavirRequestCode {
@@ -58,6 +60,11 @@ BOOL OpenZavirDriver(ZavirDriver* driver);
 HANDLE OpenZavirDevice();
 void CloseZavirDriver(ZavirDriver* driver);
 BOOL IsZavirDriverOpen(const ZavirDriver* driver);
+
+// The session this process runs in (0 where the system has no sessions),
+// and the name of that session's stand-in pipe.
+DWORD CurrentSessionId();
+void StandInPipeName(char name[ZAVIR_PIPE_NAME_SIZE]);
 
 // One synchronous request.  Sizes are in bytes, at most 16 each way.
 BOOL ZavirRequest(const ZavirDriver* driver, DWORD code, const DWORD* in, DWORD inSize,

@@ -6,7 +6,28 @@
 
 #include <windows.h>
 
-#define ZAVIR_PIPE_NAME "\\\\.\\pipe\\ZAVIREMU"
+// The stand-in's pipe belongs to one Windows session:
+// "\\.\pipe\ZAVIREMU.<session>".  A stand-in can only inject input into
+// its own session's desktop, and the session's programs look for no other.
+#define ZAVIR_PIPE_PREFIX "\\\\.\\pipe\\ZAVIREMU."
+#define ZAVIR_PIPE_NAME_SIZE 32
+
+inline void FormatStandInPipeName(char* out, DWORD session) {
+    const char prefix[] = ZAVIR_PIPE_PREFIX;
+    int length = 0;
+    while (prefix[length]) {
+        out[length] = prefix[length];
+        ++length;
+    }
+    char digits[10];
+    int count = 0;
+    do {
+        digits[count++] = (char)('0' + session % 10);
+        session /= 10;
+    } while (session != 0);
+    while (count > 0) out[length++] = digits[--count];
+    out[length] = '\0';
+}
 
 // Words of a request or answer; no request carries more than four.
 #define ZAVIR_MAX_WORDS 4

@@ -145,8 +145,10 @@ DWORD WINAPI ServeClient(LPVOID parameter) {
     return 0;
 }
 
+char g_pipeName[ZAVIR_PIPE_NAME_SIZE];
+
 HANDLE CreatePipeInstance(DWORD firstFlag) {
-    return g_createNamedPipe(ZAVIR_PIPE_NAME, PIPE_ACCESS_DUPLEX | firstFlag,
+    return g_createNamedPipe(g_pipeName, PIPE_ACCESS_DUPLEX | firstFlag,
                              PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
                              PIPE_UNLIMITED_INSTANCES, 256, 256, 0, NULL);
 }
@@ -203,7 +205,8 @@ int StartDriverStandIn(const char* logPath, BOOL stampedLog) {
     // second first instance, so both checks are needed there.
     g_serving = CreateMutexA(NULL, FALSE, kStandInMutexName);
     if (g_serving && GetLastError() == ERROR_ALREADY_EXISTS) return GiveUp(kStandInNoPipe, NULL);
-    BOOL found = g_waitNamedPipe(ZAVIR_PIPE_NAME, 1);
+    StandInPipeName(g_pipeName);
+    BOOL found = g_waitNamedPipe(g_pipeName, 1);
     if (PipeAlreadyServed(found, found ? ERROR_SUCCESS : GetLastError()))
         return GiveUp(kStandInNoPipe, NULL);
     // The first instance says whether this stand-in may serve at all: it

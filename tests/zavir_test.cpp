@@ -71,9 +71,30 @@ TEST_F(ZavirTest, FallsBackToTheStandInOnlyWhenTheDeviceFails) {
     std::vector<std::string> opens = fake::ArgsOf("CreateFileA");
     ASSERT_EQ(opens.size(), 2u);
     EXPECT_THAT(opens[0], ::testing::StartsWith("\"\\\\.\\ZAVIR.VXD\""));
-    EXPECT_THAT(opens[1], ::testing::StartsWith("\"\\\\.\\pipe\\ZAVIREMU\""));
+    EXPECT_THAT(opens[1], ::testing::StartsWith("\"\\\\.\\pipe\\ZAVIREMU.1\""));
     EXPECT_EQ(fake::CountOf("CreateProcessA"), 0u);
     CloseZavirDriver(&d);
+}
+
+TEST_F(ZavirTest, StandInPipeIsTheSessionsOwn) {
+    struct {
+        DWORD session;
+        bool lookedUp;
+        const char* name;
+    } rows[] = {
+        {1, true, "\\\\.\\pipe\\ZAVIREMU.1"},
+        {4294967295u, true, "\\\\.\\pipe\\ZAVIREMU.4294967295"},
+        {7, false, "\\\\.\\pipe\\ZAVIREMU.0"},  // no sessions on this system
+    };
+    for (const auto& row : rows) {
+        fake::Reset();
+        fake::SetSessionId(row.session);
+        if (!row.lookedUp) fake::HideExport("ProcessIdToSessionId");
+        char name[ZAVIR_PIPE_NAME_SIZE];
+        memset(name, 0xff, sizeof name);
+        StandInPipeName(name);
+        EXPECT_STREQ(name, row.name);
+    }
 }
 
 TEST_F(ZavirTest, BusyPipeIsWaitedForBrieflyWithoutStartingTheLoader) {
@@ -83,7 +104,7 @@ TEST_F(ZavirTest, BusyPipeIsWaitedForBrieflyWithoutStartingTheLoader) {
     ZavirDriver d;
     ASSERT_TRUE(OpenZavirDriver(&d));
     EXPECT_TRUE(d.viaStandIn);
-    EXPECT_THAT(fake::ArgsOf("WaitNamedPipeA"), ElementsAre("\"\\\\.\\pipe\\ZAVIREMU\", 2000"));
+    EXPECT_THAT(fake::ArgsOf("WaitNamedPipeA"), ElementsAre("\"\\\\.\\pipe\\ZAVIREMU.1\", 2000"));
     EXPECT_EQ(fake::Now(), 1500u);
     EXPECT_EQ(fake::CountOf("CreateProcessA"), 0u);
     CloseZavirDriver(&d);

@@ -257,9 +257,11 @@ int PlainWindow(const char* cls, const char* title) {
 }
 
 int WaitPipe(DWORD ms) {
+    char name[ZAVIR_PIPE_NAME_SIZE];
+    StandInPipeName(name);
     DWORD start = GetTickCount();
     for (;;) {
-        if (WaitNamedPipeA(ZAVIR_PIPE_NAME, 200)) {
+        if (WaitNamedPipeA(name, 200)) {
             Out("pipe ready");
             return 0;
         }
@@ -340,7 +342,9 @@ int Session(int argc, char** argv) {
 }
 
 HANDLE OpenPipe() {
-    return CreateFileA(ZAVIR_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0,
+    char name[ZAVIR_PIPE_NAME_SIZE];
+    StandInPipeName(name);
+    return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0,
                        NULL);
 }
 

@@ -30,6 +30,17 @@ std::vector<std::string> CallNames();
 std::vector<std::string> ArgsOf(const std::string& name);  // args of each call to name
 size_t CountOf(const std::string& name);
 
+// ---- the system and the functions looked up at run time -------------------
+// GetVersion's answer; a fresh machine is Windows XP (0x0A280105).  Windows
+// 98 is 0xC0000A04: the high bit marks the Windows 9x family.
+void SetVersion(DWORD version);
+// GetProcAddress finds the fake's exports by name (the module is not
+// looked at) unless hidden: a hidden one answers NULL, as on a system
+// that lacks it.  Known: ProcessIdToSessionId.
+void HideExport(const std::string& name);
+// The session ProcessIdToSessionId reports for this process; 1 at start.
+void SetSessionId(DWORD session);
+
 // ---- registry -----------------------------------------------------------
 // Paths are "HKLM\..." or "HKCU\...", matched without regard to case.
 void RegMakeKey(const std::string& path);

@@ -208,6 +208,12 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD error);
 HMODULE WINAPI GetModuleHandleA(LPCSTR name);
+HMODULE WINAPI LoadLibraryA(LPCSTR name);
+typedef INT_PTR(WINAPI* FARPROC)(void);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+// High bit set on Windows 9x; the low byte is the major version.
+DWORD WINAPI GetVersion(void);
+DWORD WINAPI GetCurrentProcessId(void);
 int WINAPI lstrlenA(LPCSTR s);
 LPSTR WINAPI lstrcpynA(LPSTR dst, LPCSTR src, int max);
 LPSTR WINAPI lstrcpyA(LPSTR dst, LPCSTR src);

@@ -1,14 +1,35 @@
 #include <strings.h>
 
 #include <cstdio>
+#include <set>
 #include <vector>
 
 #include "fake_state.h"
+#include "../../common/zavir_wire.h"
 
 namespace fake {
 namespace {
 std::vector<Call> g_calls;
 DWORD g_lastError = 0;
+
+const DWORD kWindowsXp = 0x0A280105;
+DWORD g_version = kWindowsXp;
+DWORD g_session = 1;
+std::set<std::string> g_hiddenExports;
+
+BOOL WINAPI FakeProcessIdToSessionId(DWORD process, DWORD* session) {
+    (void)process;
+    *session = g_session;
+    return TRUE;
+}
+
+struct Export {
+    const char* name;
+    FARPROC function;
+};
+const Export kExports[] = {
+    {"ProcessIdToSessionId", (FARPROC)(void*)FakeProcessIdToSessionId},
+};
 }  // namespace
 
 namespace internal {
@@ -37,11 +58,20 @@ std::string Lower(const std::string& s) {
     return out;
 }
 
+std::string StandInPipe() {
+    char name[ZAVIR_PIPE_NAME_SIZE];
+    FormatStandInPipeName(name, g_session);
+    return name;
+}
+
 }  // namespace internal
 
 void Reset() {
     g_calls.clear();
     g_lastError = 0;
+    g_version = kWindowsXp;
+    g_session = 1;
+    g_hiddenExports.clear();
     internal::ResetRegistry();
     internal::ResetFiles();
     internal::ResetDevices();
@@ -66,12 +96,31 @@ std::vector<std::string> ArgsOf(const std::string& name) {
 
 size_t CountOf(const std::string& name) { return ArgsOf(name).size(); }
 
+void SetVersion(DWORD version) { g_version = version; }
+void HideExport(const std::string& name) { g_hiddenExports.insert(name); }
+void SetSessionId(DWORD session) { g_session = session; }
+
 }  // namespace fake
 
 using fake::internal::Format;
 using fake::internal::Record;
 
 DWORD WINAPI GetLastError(void) { return fake::g_lastError; }
+DWORD WINAPI GetVersion(void) { return fake::g_version; }
+DWORD WINAPI GetCurrentProcessId(void) { return 4242; }
+
+HMODULE WINAPI LoadLibraryA(LPCSTR name) {
+    return GetModuleHandleA(name);
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+    // Queries, like the other look-ups, are not recorded.
+    (void)module;
+    if (fake::g_hiddenExports.count(name)) return nullptr;
+    for (const fake::Export& e : fake::kExports)
+        if (strcmp(e.name, name) == 0) return e.function;
+    return nullptr;
+}
 void WINAPI SetLastError(DWORD error) { fake::g_lastError = error; }
 
 int WINAPI lstrlenA(LPCSTR s) { return s ? (int)strlen(s) : 0; }

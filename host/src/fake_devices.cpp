@@ -308,7 +308,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
         if (!g_driverPresent) return SetLastError(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
         return NewHandle(kDevice, 0);
     }
-    if (n == Lower(ZAVIR_PIPE_NAME)) {
+    if (n == Lower(internal::StandInPipe())) {
         if (!g_standInPresent) return SetLastError(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
         if (g_now < g_busyUntil) return SetLastError(ERROR_PIPE_BUSY), INVALID_HANDLE_VALUE;
         return NewHandle(kPipe, 0);
@@ -436,7 +436,7 @@ BOOL WINAPI SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS t) {
 BOOL WINAPI WaitNamedPipeA(LPCSTR name, DWORD ms) {
     Record("WaitNamedPipeA", Format("%s, %u", Quote(name).c_str(), ms));
     // A pipe that doesn't exist is not waited for.
-    if (Lower(name ? name : "") != Lower(ZAVIR_PIPE_NAME) || !g_standInPresent)
+    if (Lower(name ? name : "") != Lower(internal::StandInPipe()) || !g_standInPresent)
         return Fail(ERROR_FILE_NOT_FOUND);
     if (g_now >= g_busyUntil) return TRUE;
     DWORD left = g_busyUntil - g_now;

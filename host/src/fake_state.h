@@ -16,6 +16,8 @@ void Record(const char* name, const std::string& args);
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Quote(const char* text);  // "text" or NULL
 std::string Lower(const std::string& s);
+// The stand-in's pipe of the session the fake process runs in.
+std::string StandInPipe();
 
 // Per-service resets, called by fake::Reset().
 void ResetRegistry();
