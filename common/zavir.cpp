@@ -1,5 +1,6 @@
 #include "zavir.h"
 
+#include "standin_pipe.h"
 #include "zavir_wire.h"
 
 namespace {
@@ -13,29 +14,18 @@ const BOOL kDeviceAnswersAddresses = FALSE;
 #endif
 
 const char kLoaderName[] = "\\STARTVXD.EXE";
-const DWORD kBusyPipeWaitMs = 2000;
-const DWORD kLoaderLimitMs = 5000;
-const DWORD kLoaderPollMs = 100;
+// After a failed request: a stand-in that went away is looked for again
+// a second later; one that stopped answering is given longer, since each
+// try costs the caller a request's time limit.
+const DWORD kReopenPauseMs = 1000;
+const DWORD kSilentPauseMs = 15000;
+const DWORD kLoaderPauseMs = 10000;
 
 typedef BOOL(WINAPI* ProcessIdToSessionIdFn)(DWORD, DWORD*);
 
-HANDLE OpenPipe() {
-    char name[ZAVIR_PIPE_NAME_SIZE];
-    StandInPipeName(name);
-    return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0,
-                       NULL);
-}
+BOOL IsWindows9x() { return (GetVersion() & 0x80000000) != 0; }
 
-// The stand-in's pipe; when every instance is busy, waits briefly for one.
-// A pipe that doesn't exist yet makes the wait return at once.
-HANDLE OpenStandIn() {
-    char name[ZAVIR_PIPE_NAME_SIZE];
-    StandInPipeName(name);
-    HANDLE pipe = OpenPipe();
-    if (pipe == INVALID_HANDLE_VALUE && WaitNamedPipeA(name, kBusyPipeWaitMs))
-        pipe = OpenPipe();
-    return pipe;
-}
+BOOL Reached(DWORD now, DWORD at) { return (LONG)(now - at) >= 0; }
 
 // Starts the start-up loader that setup put into the system directory;
 // Windows 2000 and later never run it from RunServices.  NULL when there is
@@ -60,37 +50,37 @@ HANDLE StartLoader() {
     return started.hProcess;
 }
 
-// Until the loader's pipe takes clients, or the loader has ended (where it
-// can't serve, it ends at once), or the time is up.
-void WaitForLoader(HANDLE loader) {
-    char name[ZAVIR_PIPE_NAME_SIZE];
-    StandInPipeName(name);
-    DWORD start = GetTickCount();
-    for (;;) {
-        if (WaitNamedPipeA(name, kLoaderPollMs)) return;
-        if (WaitForSingleObject(loader, kLoaderPollMs) != WAIT_TIMEOUT) return;
-        if (GetTickCount() - start >= kLoaderLimitMs) return;
-    }
+void UseStandIn(ZavirDriver* driver, HANDLE pipe, BOOL loaderJustStarted) {
+    DWORD now = GetTickCount();
+    driver->handle = pipe;
+    driver->viaStandIn = TRUE;
+    driver->reopenAt = now;
+    driver->loaderAt = loaderJustStarted ? now + kLoaderPauseMs : now;
 }
 
-BOOL WriteAll(HANDLE h, const void* data, DWORD size) {
-    DWORD written = 0;
-    return WriteFile(h, data, size, &written, NULL) && written == size;
+ZavirOpenStep Finish(ZavirOpening* opening, ZavirOpenStep step) {
+    AbandonZavirOpen(opening);
+    return step;
 }
 
-BOOL ReadAll(HANDLE h, void* data, DWORD size) {
-    BYTE* p = (BYTE*)data;
-    while (size > 0) {
-        DWORD got = 0;
-        if (!ReadFile(h, p, size, &got, NULL) || got == 0) return FALSE;
-        p += got;
-        size -= got;
-    }
-    return TRUE;
+// A failed request's pipe is closed; a later request reopens it.  When
+// nothing serves the pipe any more, the loader brings the stand-in back.
+void ReopenStandIn(ZavirDriver* driver) {
+    DWORD now = GetTickCount();
+    if (!Reached(now, driver->reopenAt)) return;
+    driver->reopenAt = now + kReopenPauseMs;
+    DWORD error = 0;
+    driver->handle = OpenStandInPipe(&error);
+    if (error != ERROR_FILE_NOT_FOUND || !Reached(now, driver->loaderAt)) return;
+    driver->loaderAt = now + kLoaderPauseMs;
+    HANDLE loader = StartLoader();
+    if (loader) CloseHandle(loader);
 }
 
-BOOL StandInRequest(HANDLE pipe, DWORD code, const DWORD* in, DWORD inSize, DWORD* out,
+BOOL StandInRequest(ZavirDriver* driver, DWORD code, const DWORD* in, DWORD inSize, DWORD* out,
                     DWORD outSize) {
+    if (!IsZavirDriverOpen(driver)) ReopenStandIn(driver);
+    if (!IsZavirDriverOpen(driver)) return FALSE;
     ZavirWireRequest request;
     ZeroMemory(&request, sizeof request);
     request.code = code;
@@ -98,13 +88,19 @@ BOOL StandInRequest(HANDLE pipe, DWORD code, const DWORD* in, DWORD inSize, DWOR
     request.outSize = outSize;
     if (in) CopyMemory(request.in, in, inSize);
     ZavirWireAnswer answer;
-    if (!WriteAll(pipe, &request, sizeof request) || !ReadAll(pipe, &answer, sizeof answer))
-        return FALSE;
-    if (out) CopyMemory(out, answer.out, outSize);
-    return answer.ok != 0;
+    StandInOutcome outcome = StandInTransact(driver->handle, &request, &answer);
+    if (outcome == kStandInAnswered) {
+        if (out) CopyMemory(out, answer.out, outSize);
+        return answer.ok != 0;
+    }
+    CloseHandle(driver->handle);
+    driver->handle = INVALID_HANDLE_VALUE;
+    driver->reopenAt =
+        GetTickCount() + (outcome == kStandInSilent ? kSilentPauseMs : kReopenPauseMs);
+    return FALSE;
 }
 
-void SendWords(const ZavirDriver* driver, DWORD code, DWORD word0, DWORD word1) {
+void SendWords(ZavirDriver* driver, DWORD code, DWORD word0, DWORD word1) {
     DWORD in[3] = {word0, word1, 0};
     DWORD out[3] = {0, 0, 0};
     ZavirRequest(driver, code, in, sizeof in, out, sizeof out);
@@ -131,23 +127,57 @@ HANDLE OpenZavirDevice() {
     return CreateFileA(ZAVIR_DEVICE_NAME, 0, 0, NULL, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, NULL);
 }
 
-BOOL OpenZavirDriver(ZavirDriver* driver) {
+ZavirOpenStep BeginZavirOpen(ZavirDriver* driver, ZavirOpening* opening) {
+    ZeroMemory(opening, sizeof *opening);
+    opening->startedAt = GetTickCount();
     driver->viaStandIn = FALSE;
     driver->handle = OpenZavirDevice();
-    if (driver->handle != INVALID_HANDLE_VALUE) return TRUE;
-    driver->handle = OpenStandIn();
-    if (driver->handle == INVALID_HANDLE_VALUE) {
+    if (driver->handle != INVALID_HANDLE_VALUE) return kZavirOpened;
+    // Windows 9x has the kernel driver or nothing: it can't serve a pipe.
+    if (IsWindows9x()) return kZavirOpenFailed;
+    return ContinueZavirOpen(driver, opening);
+}
+
+ZavirOpenStep ContinueZavirOpen(ZavirDriver* driver, ZavirOpening* opening) {
+    // A loader that has ended never serves; the pipe may still be served
+    // by another one, which is why it is looked at once more.
+    BOOL loaderEnded =
+        opening->loader && WaitForSingleObject(opening->loader, 0) != WAIT_TIMEOUT;
+    DWORD error = 0;
+    HANDLE pipe = OpenStandInPipe(&error);
+    if (pipe != INVALID_HANDLE_VALUE) {
+        UseStandIn(driver, pipe, opening->loaderTried);
+        return Finish(opening, kZavirOpened);
+    }
+    if (loaderEnded) return Finish(opening, kZavirOpenFailed);
+    if (error != ERROR_PIPE_BUSY && !opening->loaderTried) {
         // Nothing serves the pipe yet: start the loader ourselves.  It
         // runs on as its own process after this program ends.
-        HANDLE loader = StartLoader();
-        if (loader) {
-            WaitForLoader(loader);
-            CloseHandle(loader);
-            driver->handle = OpenStandIn();
-        }
+        opening->loaderTried = TRUE;
+        opening->loader = StartLoader();
     }
-    driver->viaStandIn = driver->handle != INVALID_HANDLE_VALUE;
-    return driver->viaStandIn;
+    if (error != ERROR_PIPE_BUSY && !opening->loader) return Finish(opening, kZavirOpenFailed);
+    if (GetTickCount() - opening->startedAt >= ZAVIR_OPEN_LIMIT_MS)
+        return Finish(opening, kZavirOpenFailed);
+    return kZavirOpenWaiting;
+}
+
+void AbandonZavirOpen(ZavirOpening* opening) {
+    if (opening->loader) CloseHandle(opening->loader);
+    opening->loader = NULL;
+}
+
+BOOL OpenZavirDriver(ZavirDriver* driver) {
+    ZavirOpening opening;
+    ZavirOpenStep step = BeginZavirOpen(driver, &opening);
+    while (step == kZavirOpenWaiting) {
+        if (opening.loader)
+            WaitForSingleObject(opening.loader, ZAVIR_OPEN_POLL_MS);
+        else
+            Sleep(ZAVIR_OPEN_POLL_MS);
+        step = ContinueZavirOpen(driver, &opening);
+    }
+    return step == kZavirOpened;
 }
 
 void CloseZavirDriver(ZavirDriver* driver) {
@@ -160,32 +190,32 @@ BOOL IsZavirDriverOpen(const ZavirDriver* driver) {
     return driver->handle != INVALID_HANDLE_VALUE && driver->handle != NULL;
 }
 
-BOOL ZavirRequest(const ZavirDriver* driver, DWORD code, const DWORD* in, DWORD inSize,
-                  DWORD* out, DWORD outSize) {
-    if (!IsZavirDriverOpen(driver)) return FALSE;
+BOOL ZavirRequest(ZavirDriver* driver, DWORD code, const DWORD* in, DWORD inSize, DWORD* out,
+                  DWORD outSize) {
     if (inSize > ZAVIR_MAX_WORDS * sizeof(DWORD) || outSize > ZAVIR_MAX_WORDS * sizeof(DWORD))
         return FALSE;
-    if (driver->viaStandIn) return StandInRequest(driver->handle, code, in, inSize, out, outSize);
+    if (driver->viaStandIn) return StandInRequest(driver, code, in, inSize, out, outSize);
+    if (!IsZavirDriverOpen(driver)) return FALSE;
     DWORD returned = 0;
     return DeviceIoControl(driver->handle, code, (LPVOID)in, inSize, out, outSize, &returned,
                            NULL);
 }
 
-void SendHandOver(const ZavirDriver* driver) { SendWords(driver, kHandOverRequest, 0, 0); }
+void SendHandOver(ZavirDriver* driver) { SendWords(driver, kHandOverRequest, 0, 0); }
 
-void SendPacket(const ZavirDriver* driver, const PacketRecord* packet) {
+void SendPacket(ZavirDriver* driver, const PacketRecord* packet) {
     DWORD out[4] = {0, 0, 0, 0};
     ZavirRequest(driver, kPacketRequest, packet->word, sizeof packet->word, out, sizeof out);
 }
 
-void SendCorners(const ZavirDriver* driver, const CornerSet* c) {
+void SendCorners(ZavirDriver* driver, const CornerSet* c) {
     SendWords(driver, kLeftUpCornerRequest, (DWORD)c->LeftUpX, (DWORD)c->LeftUpY);
     SendWords(driver, kRightUpCornerRequest, (DWORD)c->RightUpX, (DWORD)c->RightUpY);
     SendWords(driver, kLeftDnCornerRequest, (DWORD)c->LeftDnX, (DWORD)c->LeftDnY);
     SendWords(driver, kRightDnCornerRequest, (DWORD)c->RightDnX, (DWORD)c->RightDnY);
 }
 
-void SetCalibrationMode(const ZavirDriver* driver, DWORD collecting, DWORD newCorners) {
+void SetCalibrationMode(ZavirDriver* driver, DWORD collecting, DWORD newCorners) {
     SendWords(driver, kCalibrationModeRequest, collecting, newCorners);
 }
 
@@ -201,7 +231,7 @@ BOOL RawPositionFromAnswer(const DWORD answer[3], BOOL answerHoldsAddresses, LON
     return TRUE;
 }
 
-BOOL ReadRawPosition(const ZavirDriver* driver, LONG* x, LONG* y) {
+BOOL ReadRawPosition(ZavirDriver* driver, LONG* x, LONG* y) {
     DWORD in[3] = {0, 0, 0};
     DWORD answer[3] = {0, 0, 0};
     if (!ZavirRequest(driver, kReadRawPositionRequest, in, sizeof in, answer, sizeof answer))

@@ -41,17 +41,44 @@ struct PacketRecord {
     DWORD word[4];
 };
 
-// An open driver: the device itself, or the stand-in's pipe.
+// An open driver: the device itself, or the stand-in's pipe.  A pipe whose
+// request failed is closed; a later request reopens it, no sooner than
+// reopenAt, and starts the loader again when nothing serves the pipe.
 struct ZavirDriver {
     HANDLE handle;
-    BOOL viaStandIn;
+    BOOL viaStandIn;   // the stand-in, whether or not its pipe is open now
+    DWORD reopenAt;    // GetTickCount from which a closed pipe may be reopened
+    DWORD loaderAt;    // and from which the loader may be started again
 };
 
-// Opens the device exactly as a Windows 9x dynamic driver is loaded; when
-// that fails, connects to the stand-in.  When nothing serves the stand-in's
-// pipe (Windows 2000 and later never run the loader that setup registers),
-// starts STARTVXD.EXE from the system directory once and waits for its
-// pipe, about five seconds at most.  FALSE when neither is there.
+// An open under way: the stand-in may still be starting.
+struct ZavirOpening {
+    DWORD startedAt;
+    HANDLE loader;        // the loader this open started, until it is done
+    BOOL loaderTried;
+};
+
+enum ZavirOpenStep { kZavirOpened, kZavirOpenWaiting, kZavirOpenFailed };
+
+// The time a waiting open is given in all, and how often to go on with it.
+#define ZAVIR_OPEN_LIMIT_MS 5000
+#define ZAVIR_OPEN_POLL_MS 100
+
+// Opens the device exactly as a Windows 9x dynamic driver is loaded.  On
+// Windows 9x that is all: no stand-in can serve there.  Elsewhere it
+// connects to the stand-in's pipe; when nothing serves it (Windows 2000
+// and later never run the loader that setup registers), it starts
+// STARTVXD.EXE from the system directory once.  Never waits: while the
+// stand-in is busy or starting, the step is kZavirOpenWaiting and
+// ContinueZavirOpen goes on, every ZAVIR_OPEN_POLL_MS or so, until the
+// pipe opens, the loader ends without serving, or ZAVIR_OPEN_LIMIT_MS
+// have passed.
+ZavirOpenStep BeginZavirOpen(ZavirDriver* driver, ZavirOpening* opening);
+ZavirOpenStep ContinueZavirOpen(ZavirDriver* driver, ZavirOpening* opening);
+// Gives up an open still waiting; nothing to do for one that is done.
+void AbandonZavirOpen(ZavirOpening* opening);
+
+// The same open, waiting for its end.  FALSE when there is no driver.
 BOOL OpenZavirDriver(ZavirDriver* driver);
 
 // The device alone, opened as OpenZavirDriver tries it first (which loads a
@@ -67,17 +94,18 @@ DWORD CurrentSessionId();
 void StandInPipeName(char name[ZAVIR_PIPE_NAME_SIZE]);
 
 // One synchronous request.  Sizes are in bytes, at most 16 each way.
-BOOL ZavirRequest(const ZavirDriver* driver, DWORD code, const DWORD* in, DWORD inSize,
+// Over the stand-in's pipe it takes a second at most.
+BOOL ZavirRequest(ZavirDriver* driver, DWORD code, const DWORD* in, DWORD inSize,
                   DWORD* out, DWORD outSize);
 
-void SendHandOver(const ZavirDriver* driver);                        // 0x222027
-void SendPacket(const ZavirDriver* driver, const PacketRecord* packet); // 0x222043
-void SendCorners(const ZavirDriver* driver, const CornerSet* corners);  // four corner requests
-void SetCalibrationMode(const ZavirDriver* driver, DWORD collecting, DWORD newCorners);
+void SendHandOver(ZavirDriver* driver);                        // 0x222027
+void SendPacket(ZavirDriver* driver, const PacketRecord* packet); // 0x222043
+void SendCorners(ZavirDriver* driver, const CornerSet* corners);  // four corner requests
+void SetCalibrationMode(ZavirDriver* driver, DWORD collecting, DWORD newCorners);
 
 // The raw position of the last touch (0x222007).  FALSE, and *x and *y left
 // alone, when the request failed or did not return the position.
-BOOL ReadRawPosition(const ZavirDriver* driver, LONG* x, LONG* y);
+BOOL ReadRawPosition(ZavirDriver* driver, LONG* x, LONG* y);
 
 // Decodes a 0x222007 answer.  The Windows 9x driver answers with the
 // addresses of its two counters (32-bit addresses in the caller's space);

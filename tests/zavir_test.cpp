@@ -71,7 +71,9 @@ TEST_F(ZavirTest, FallsBackToTheStandInOnlyWhenTheDeviceFails) {
     std::vector<std::string> opens = fake::ArgsOf("CreateFileA");
     ASSERT_EQ(opens.size(), 2u);
     EXPECT_THAT(opens[0], ::testing::StartsWith("\"\\\\.\\ZAVIR.VXD\""));
-    EXPECT_THAT(opens[1], ::testing::StartsWith("\"\\\\.\\pipe\\ZAVIREMU.1\""));
+    // Identification only, and overlapped so that every request is bounded.
+    EXPECT_EQ(opens[1], "\"\\\\.\\pipe\\ZAVIREMU.1\", access=0xc0000000, share=0, sa=NULL, "
+                        "disposition=3, flags=0x40110000, template=NULL");
     EXPECT_EQ(fake::CountOf("CreateProcessA"), 0u);
     CloseZavirDriver(&d);
 }
@@ -97,16 +99,85 @@ TEST_F(ZavirTest, StandInPipeIsTheSessionsOwn) {
     }
 }
 
-TEST_F(ZavirTest, BusyPipeIsWaitedForBrieflyWithoutStartingTheLoader) {
+TEST_F(ZavirTest, BusyPipeIsWaitedForWithoutStartingTheLoader) {
     fake::SetStandInPresent(true);
     fake::SetStandInBusyUntil(1500);
     InstallLoader({0, -1});
     ZavirDriver d;
-    ASSERT_TRUE(OpenZavirDriver(&d));
+    ZavirOpening opening;
+    EXPECT_EQ(BeginZavirOpen(&d, &opening), kZavirOpenWaiting);
+    EXPECT_EQ(fake::Now(), 0u);  // the caller's window goes on meanwhile
+    fake::PassTime(1500);
+    EXPECT_EQ(ContinueZavirOpen(&d, &opening), kZavirOpened);
     EXPECT_TRUE(d.viaStandIn);
-    EXPECT_THAT(fake::ArgsOf("WaitNamedPipeA"), ElementsAre("\"\\\\.\\pipe\\ZAVIREMU.1\", 2000"));
-    EXPECT_EQ(fake::Now(), 1500u);
     EXPECT_EQ(fake::CountOf("CreateProcessA"), 0u);
+    CloseZavirDriver(&d);
+}
+
+TEST_F(ZavirTest, OnlyAStandInOfTheProgramsOwnSessionIsAccepted) {
+    struct {
+        DWORD serverSession;
+        bool queryExists;
+        bool accepted;
+    } rows[] = {{1, true, true}, {2, true, false}, {2, false, true}};
+    for (const auto& row : rows) {
+        fake::Reset();
+        fake::SetStandInPresent(true);
+        fake::SetStandInSession(row.serverSession);
+        if (!row.queryExists) fake::HideExport("GetNamedPipeServerSessionId");
+        ZavirDriver d;
+        EXPECT_EQ(OpenZavirDriver(&d), (BOOL)row.accepted) << row.serverSession;
+        EXPECT_EQ(fake::OpenDriverHandles(), row.accepted ? 1 : 0);
+        CloseZavirDriver(&d);
+    }
+}
+
+TEST_F(ZavirTest, AStalledStandInCostsASecondThenIsLeftAloneForAWhile) {
+    fake::SetStandInPresent(true);
+    ZavirDriver d;
+    ASSERT_TRUE(OpenZavirDriver(&d));
+    fake::StallStandIn(true);
+    SendHandOver(&d);
+    EXPECT_EQ(fake::Now(), 1000u);
+    EXPECT_EQ(fake::CountOf("CancelIo"), 1u);
+    EXPECT_EQ(fake::OpenDriverHandles(), 0);  // pipe and event let go of
+    fake::StallStandIn(false);
+    fake::ClearCalls();
+    fake::PassTime(10000);
+    SendHandOver(&d);  // too soon to try again
+    EXPECT_EQ(fake::CountOf("CreateFileA"), 0u);
+    fake::PassTime(5000);
+    SendHandOver(&d);
+    EXPECT_EQ(fake::CountOf("CreateFileA"), 1u);
+    EXPECT_EQ(fake::DeviceRequests().size(), 1u);  // the stalled one never got through
+    CloseZavirDriver(&d);
+}
+
+TEST_F(ZavirTest, AStandInThatEndedIsFoundAgainStartingTheLoaderIfNeeded) {
+    fake::SetStandInPresent(true);
+    ZavirDriver d;
+    ASSERT_TRUE(OpenZavirDriver(&d));
+    fake::EndStandIn();
+    InstallLoader({300, -1});
+    LONG x = 0, y = 0;
+    EXPECT_FALSE(ReadRawPosition(&d, &x, &y));  // fails at once
+    EXPECT_EQ(fake::Now(), 0u);
+    SendHandOver(&d);  // within the pause: nothing tried
+    EXPECT_EQ(fake::StartedProcesses().size(), 0u);
+    fake::PassTime(1000);
+    SendHandOver(&d);  // no pipe: the loader is started, the request lost
+    ASSERT_EQ(fake::StartedProcesses().size(), 1u);
+    EXPECT_EQ(fake::OpenProcessHandles(), 0);
+    fake::PassTime(1000);
+    SendHandOver(&d);
+    ASSERT_EQ(fake::DeviceRequests().size(), 1u);
+    EXPECT_EQ(fake::DeviceRequests()[0].code, (DWORD)kHandOverRequest);
+    fake::PassTime(1000);
+    fake::EndStandIn();
+    SendHandOver(&d);
+    fake::PassTime(1000);
+    SendHandOver(&d);  // the loader is not started again this soon
+    EXPECT_EQ(fake::StartedProcesses().size(), 1u);
     CloseZavirDriver(&d);
 }
 
@@ -163,7 +234,7 @@ TEST_P(LoaderStartTest, StartsTheLoaderOnceAndWaitsForItsPipeWithinTheLimit) {
 
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, LoaderStartTest,
-    ::testing::Values(LoaderCase{"ServesAtOnce", true, {0, -1}, true, 0, 0},
+    ::testing::Values(LoaderCase{"ServesAtOnce", true, {0, -1}, true, 0, 100},
                       LoaderCase{"ServesAfterItsStart", true, {700, -1}, true, 700, 800},
                       LoaderCase{"ServesJustInTime", true, {4900, -1}, true, 4900, 5000},
                       LoaderCase{"EndsAtOnce", true, {-1, 0}, false, 0, 0},
@@ -192,6 +263,21 @@ TEST_F(ZavirTest, NeitherDeviceNorStandInFailsTheOpen) {
     EXPECT_FALSE(OpenZavirDriver(&d));
     EXPECT_FALSE(IsZavirDriverOpen(&d));
     EXPECT_FALSE(ZavirRequest(&d, kHandOverRequest, nullptr, 0, nullptr, 0));
+}
+
+TEST_F(ZavirTest, OnWindows9xTheDeviceIsAllThereIs) {
+    fake::SetVersion(0xC0000A04);
+    fake::SetStandInPresent(true);
+    InstallLoader({0, -1});
+    ZavirDriver d;
+    ZavirOpening opening;
+    EXPECT_EQ(BeginZavirOpen(&d, &opening), kZavirOpenFailed);
+    EXPECT_EQ(fake::CountOf("CreateFileA"), 1u);  // the device alone
+    EXPECT_EQ(fake::CountOf("CreateProcessA"), 0u);
+    fake::SetDriverPresent(true);
+    EXPECT_EQ(BeginZavirOpen(&d, &opening), kZavirOpened);
+    EXPECT_FALSE(d.viaStandIn);
+    CloseZavirDriver(&d);
 }
 
 // Each request's code, buffer sizes and significant input words, the same

@@ -100,7 +100,7 @@ TickAction AdvanceTickCounter(LONG* counter) {
     return kTickRead;
 }
 
-int PumpPackets(HANDLE port, const ZavirDriver* driver, LONG* counter) {
+int PumpPackets(HANDLE port, ZavirDriver* driver, LONG* counter) {
     int forwarded = 0;
     if (!ReadLeadByte(port)) return 0;
     do {

@@ -63,7 +63,7 @@ TickAction AdvanceTickCounter(LONG* counter);
 // that is not a lead byte, a failed read or a read that timed out empty.
 // A packet cut short by the time-outs is dropped.  Returns the number of
 // packets forwarded.
-int PumpPackets(HANDLE port, const ZavirDriver* driver, LONG* counter);
+int PumpPackets(HANDLE port, ZavirDriver* driver, LONG* counter);
 
 // One WM_TIMER of the status window.
 void OnTimerTick(HWND dialog);

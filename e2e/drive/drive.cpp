@@ -272,7 +272,7 @@ int WaitPipe(DWORD ms) {
     return 1;
 }
 
-int RequestStep(const ZavirDriver* d, DWORD code, DWORD inSize, DWORD outSize, char** w) {
+int RequestStep(ZavirDriver* d, DWORD code, DWORD inSize, DWORD outSize, char** w) {
     DWORD in[4] = {Number(w[0]), Number(w[1]), Number(w[2]), Number(w[3])};
     DWORD out[4] = {0, 0, 0, 0};
     BOOL ok = ZavirRequest(d, code, in, inSize, out, outSize);

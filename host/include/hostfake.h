@@ -36,7 +36,8 @@ size_t CountOf(const std::string& name);
 void SetVersion(DWORD version);
 // GetProcAddress finds the fake's exports by name (the module is not
 // looked at) unless hidden: a hidden one answers NULL, as on a system
-// that lacks it.  Known: ProcessIdToSessionId.
+// that lacks it.  Known: ProcessIdToSessionId, CancelIo,
+// GetNamedPipeServerSessionId.
 void HideExport(const std::string& name);
 // The session ProcessIdToSessionId reports for this process; 1 at start.
 void SetSessionId(DWORD session);
@@ -129,16 +130,25 @@ using DeviceHandler = std::function<BOOL(DWORD code, const uint8_t* in, DWORD in
 void SetDeviceHandler(DeviceHandler handler);
 void SetRawPosition(LONG x, LONG y);
 void FailRequests(DWORD code);  // that code fails from now on (0: every code)
-int OpenDriverHandles();
+int OpenDriverHandles();  // device, pipe and request event handles
 // Every instance of the stand-in's pipe is taken by other clients until
 // the clock reaches `ms`: opens fail with ERROR_PIPE_BUSY, WaitNamedPipeA
 // waits for a free one.
 void SetStandInBusyUntil(DWORD ms);
+// The stand-in takes requests but never answers them.
+void StallStandIn(bool stalled);
+// The stand-in ends: its pipe is gone and every connection to it broken.
+void EndStandIn();
+// The session GetNamedPipeServerSessionId reports for the stand-in's pipe
+// (by default the program's own).
+void SetStandInSession(DWORD session);
 
 // ---- processes and the clock ---------------------------------------------
 // GetTickCount's clock, in milliseconds from 0; it moves only while the
 // program waits (WaitForSingleObject, WaitNamedPipeA on a busy pipe).
 DWORD Now();
+// The clock moves on by itself, as time passes between a program's calls.
+void PassTime(DWORD ms);
 // What a program file does once CreateProcessA starts it, in milliseconds
 // after its start (-1: never).  A program starts only from a file on the
 // drive; one without a behaviour just runs on.  When a program that serves

@@ -20,6 +20,7 @@ typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef uint32_t ULONG;
+typedef ULONG* PULONG;
 typedef int INT;
 typedef unsigned int UINT;
 typedef char CHAR;
@@ -110,6 +111,10 @@ typedef HKEY* PHKEY;
 #define ERROR_DIRECTORY 267L
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_GEN_FAILURE 31L
+#define ERROR_BROKEN_PIPE 109L
+#define ERROR_OPERATION_ABORTED 995L
+#define ERROR_IO_INCOMPLETE 996L
+#define ERROR_IO_PENDING 997L
 
 // ---- files, devices, serial ports ---------------------------------------
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
@@ -133,7 +138,13 @@ typedef struct _SECURITY_ATTRIBUTES {
     BOOL bInheritHandle;
 } SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
-typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+typedef struct _OVERLAPPED {
+    ULONG_PTR Internal;
+    ULONG_PTR InternalHigh;
+    DWORD Offset;
+    DWORD OffsetHigh;
+    HANDLE hEvent;
+} OVERLAPPED, *LPOVERLAPPED;
 
 typedef struct _DCB {
     DWORD DCBlength;
@@ -261,6 +272,10 @@ BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine,
                            DWORD flags, LPVOID environment, LPCSTR currentDirectory,
                            LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info);
 DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ms);
+void WINAPI Sleep(DWORD ms);
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialState,
+                           LPCSTR name);
+BOOL WINAPI GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD transferred, BOOL wait);
 BOOL WINAPI WaitNamedPipeA(LPCSTR name, DWORD ms);
 DWORD WINAPI GetTickCount(void);
 

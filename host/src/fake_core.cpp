@@ -29,6 +29,8 @@ struct Export {
 };
 const Export kExports[] = {
     {"ProcessIdToSessionId", (FARPROC)(void*)FakeProcessIdToSessionId},
+    {"CancelIo", (FARPROC)(void*)internal::FakeCancelIo},
+    {"GetNamedPipeServerSessionId", (FARPROC)(void*)internal::FakeGetNamedPipeServerSessionId},
 };
 }  // namespace
 
@@ -57,6 +59,8 @@ std::string Lower(const std::string& s) {
         if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
     return out;
 }
+
+DWORD SessionId() { return g_session; }
 
 std::string StandInPipe() {
     char name[ZAVIR_PIPE_NAME_SIZE];

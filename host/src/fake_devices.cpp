@@ -31,12 +31,16 @@ struct Port {
     bool failGet = false, failSet = false;
 };
 
-enum HandleKind { kSerial, kDevice, kPipe, kProcess, kThread };
+enum HandleKind { kSerial, kDevice, kPipe, kProcess, kThread, kEvent };
 struct OpenHandle {
     HandleKind kind;
     int port;  // a process's or thread's index in g_processes
     std::vector<uint8_t> pipeIn;   // request bytes not yet a whole frame
     std::deque<uint8_t> pipeOut;   // answer bytes not yet read
+    bool broken = false;           // the pipe's server went away
+    LPOVERLAPPED pending = nullptr;  // an overlapped read waiting for an answer
+    bool cancelled = false;          // ... given up by CancelIo
+    bool signalled = false;          // events
 };
 
 std::map<int, Port> g_ports;
@@ -49,6 +53,8 @@ DeviceHandler g_handler;
 LONG g_rawX = 0, g_rawY = 0;
 std::set<DWORD> g_failingCodes;
 DWORD g_busyUntil = 0;
+bool g_standInStalled = false;
+long long g_standInSession = -1;  // -1: the program's own
 
 struct Process {
     ProgramBehaviour behaviour;
@@ -59,6 +65,8 @@ std::map<std::string, ProgramBehaviour> g_programs;  // by lower-case path
 std::vector<StartedProcess> g_started;
 std::vector<Process> g_processes;                     // in the same order
 DWORD g_now = 0;
+
+void BreakStandIn();
 
 // The clock moves on: started programs serve and end on their schedule.
 void Advance(DWORD ms) {
@@ -77,7 +85,7 @@ void Advance(DWORD ms) {
         }
         if (ends) {
             p.ended = true;
-            if (p.serving) g_standInPresent = false;
+            if (p.serving) BreakStandIn();
         }
     }
 }
@@ -125,8 +133,28 @@ int ComNumber(const char* name) {
 
 HANDLE NewHandle(HandleKind kind, int port) {
     HANDLE h = (HANDLE)(g_nextHandle++);
-    g_handles[h] = {kind, port, {}, {}};
+    OpenHandle handle;
+    handle.kind = kind;
+    handle.port = port;
+    g_handles[h] = handle;
     return h;
+}
+
+void SetEvent(HANDLE event, bool signalled) {
+    auto it = g_handles.find(event);
+    if (it != g_handles.end() && it->second.kind == kEvent) it->second.signalled = signalled;
+}
+
+// The stand-in's process is gone: so is its pipe, and every connection
+// breaks; a read waiting for an answer ends with it.
+void BreakStandIn() {
+    g_standInPresent = false;
+    for (auto& entry : g_handles) {
+        OpenHandle& h = entry.second;
+        if (h.kind != kPipe) continue;
+        h.broken = true;
+        if (h.pending) SetEvent(h.pending->hEvent, true);
+    }
 }
 
 BOOL DefaultHandler(DWORD code, const uint8_t*, DWORD, uint8_t* out, DWORD outSize,
@@ -157,7 +185,7 @@ BOOL Serve(HANDLE h, DWORD code, const uint8_t* in, DWORD inSize, uint8_t* out, 
 }
 
 void ServePipeFrames(HANDLE h, OpenHandle& handle) {
-    while (handle.pipeIn.size() >= sizeof(ZavirWireRequest)) {
+    while (!g_standInStalled && handle.pipeIn.size() >= sizeof(ZavirWireRequest)) {
         ZavirWireRequest request;
         memcpy(&request, handle.pipeIn.data(), sizeof request);
         handle.pipeIn.erase(handle.pipeIn.begin(), handle.pipeIn.begin() + sizeof request);
@@ -227,6 +255,8 @@ void ResetDevices() {
     g_rawX = g_rawY = 0;
     g_failingCodes.clear();
     g_busyUntil = 0;
+    g_standInStalled = false;
+    g_standInSession = -1;
     g_programs.clear();
     g_started.clear();
     g_processes.clear();
@@ -266,12 +296,39 @@ void SetRawPosition(LONG x, LONG y) {
 }
 void FailRequests(DWORD code) { g_failingCodes.insert(code); }
 int OpenDriverHandles() {
+    // Events too: each belongs to a request, which must let go of it.
     int n = 0;
     for (const auto& h : g_handles)
-        if (h.second.kind == kDevice || h.second.kind == kPipe) ++n;
+        if (h.second.kind == kDevice || h.second.kind == kPipe || h.second.kind == kEvent) ++n;
     return n;
 }
 void SetStandInBusyUntil(DWORD ms) { g_busyUntil = ms; }
+void StallStandIn(bool stalled) { g_standInStalled = stalled; }
+void EndStandIn() { BreakStandIn(); }
+void SetStandInSession(DWORD session) { g_standInSession = session; }
+void PassTime(DWORD ms) { Advance(ms); }
+
+namespace internal {
+
+BOOL WINAPI FakeCancelIo(HANDLE h) {
+    Record("CancelIo", Format("%p", h));
+    auto it = g_handles.find(h);
+    if (it == g_handles.end()) return Fail(ERROR_INVALID_HANDLE);
+    if (it->second.pending) {
+        it->second.cancelled = true;
+        SetEvent(it->second.pending->hEvent, true);
+    }
+    return TRUE;
+}
+
+BOOL WINAPI FakeGetNamedPipeServerSessionId(HANDLE h, ULONG* session) {
+    auto it = g_handles.find(h);
+    if (it == g_handles.end() || it->second.kind != kPipe) return Fail(ERROR_INVALID_HANDLE);
+    *session = g_standInSession >= 0 ? (ULONG)g_standInSession : SessionId();
+    return TRUE;
+}
+
+}  // namespace internal
 
 DWORD Now() { return g_now; }
 void SetProgram(const std::string& path, ProgramBehaviour behaviour) {
@@ -326,8 +383,16 @@ BOOL WINAPI CloseHandle(HANDLE h) {
     return TRUE;
 }
 
+// An overlapped call that finished at once: its count is in the record
+// and its event is set, as Windows does.
+void Finished(LPOVERLAPPED ov, DWORD count) {
+    if (!ov) return;
+    ov->Internal = 0;
+    ov->InternalHigh = count;
+    SetEvent(ov->hEvent, true);
+}
+
 BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED ov) {
-    (void)ov;
     auto it = g_handles.find(h);
     if (it == g_handles.end()) {
         Record("ReadFile", Format("%p, %u", h, toRead));
@@ -339,28 +404,81 @@ BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVER
         Record("ReadFile", Format("COM%d, %u -> %u", it->second.port, toRead, *read));
         return ok;
     }
-    Record("ReadFile", Format("%p, %u", h, toRead));
+    Record("ReadFile", Format("%p, %u%s", h, toRead, ov ? ", overlapped" : ""));
     OpenHandle& handle = it->second;
+    if (ov) SetEvent(ov->hEvent, false);
+    if (read) *read = 0;
+    if (handle.broken) return Fail(ERROR_BROKEN_PIPE);
+    if (handle.pipeOut.empty() && ov) {
+        // Nothing to read yet: the read waits for the stand-in's answer.
+        handle.pending = ov;
+        handle.cancelled = false;
+        return Fail(ERROR_IO_PENDING);
+    }
     DWORD got = 0;
     while (got < toRead && !handle.pipeOut.empty()) {
         ((uint8_t*)buffer)[got++] = handle.pipeOut.front();
         handle.pipeOut.pop_front();
     }
-    *read = got;
+    if (read) *read = got;
+    Finished(ov, got);
     return got > 0 ? TRUE : Fail(ERROR_GEN_FAILURE);
 }
 
 BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                       LPOVERLAPPED ov) {
-    (void)ov;
-    Record("WriteFile", Format("%p, %u", h, toWrite));
+    Record("WriteFile", Format("%p, %u%s", h, toWrite, ov ? ", overlapped" : ""));
     auto it = g_handles.find(h);
     if (it == g_handles.end() || it->second.kind != kPipe) return Fail(ERROR_INVALID_HANDLE);
+    if (ov) SetEvent(ov->hEvent, false);
+    if (written) *written = 0;
+    if (it->second.broken) return Fail(ERROR_BROKEN_PIPE);
     const uint8_t* bytes = (const uint8_t*)buffer;
     it->second.pipeIn.insert(it->second.pipeIn.end(), bytes, bytes + toWrite);
-    *written = toWrite;
+    if (written) *written = toWrite;
+    Finished(ov, toWrite);
     ServePipeFrames(h, it->second);
     return TRUE;
+}
+
+BOOL WINAPI GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD transferred, BOOL wait) {
+    Record("GetOverlappedResult", Format("%p, wait=%d", h, wait));
+    auto it = g_handles.find(h);
+    *transferred = 0;
+    if (it == g_handles.end()) return Fail(ERROR_INVALID_HANDLE);
+    OpenHandle& handle = it->second;
+    if (handle.pending != ov) {
+        *transferred = (DWORD)ov->InternalHigh;
+        return TRUE;
+    }
+    if (handle.cancelled || handle.broken) {
+        handle.pending = nullptr;
+        return Fail(handle.cancelled ? ERROR_OPERATION_ABORTED : ERROR_BROKEN_PIPE);
+    }
+    if (wait) {
+        fprintf(stderr, "fake: endless wait for a pipe read that is never answered\n");
+        abort();
+    }
+    return Fail(ERROR_IO_INCOMPLETE);
+}
+
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialState,
+                           LPCSTR name) {
+    (void)sa;
+    Record("CreateEventA", Format("manual=%d, initial=%d, %s", manualReset, initialState,
+                                  Quote(name).c_str()));
+    HANDLE h = NewHandle(kEvent, 0);
+    g_handles[h].signalled = initialState != 0;
+    return h;
+}
+
+void WINAPI Sleep(DWORD ms) {
+    Record("Sleep", Format("%u", ms));
+    if (ms == INFINITE) {
+        fprintf(stderr, "fake: endless sleep\n");
+        abort();
+    }
+    Advance(ms);
 }
 
 BOOL WINAPI DeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
@@ -502,6 +620,15 @@ BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine,
 DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ms) {
     Record("WaitForSingleObject", Format("%p, %u", h, ms));
     auto it = g_handles.find(h);
+    if (it != g_handles.end() && it->second.kind == kEvent) {
+        if (it->second.signalled) return WAIT_OBJECT_0;
+        if (ms == INFINITE) {
+            fprintf(stderr, "fake: endless wait for an event nobody sets\n");
+            abort();
+        }
+        Advance(ms);
+        return WAIT_TIMEOUT;
+    }
     if (it == g_handles.end() || it->second.kind != kProcess) {
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;

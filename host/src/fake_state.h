@@ -19,6 +19,11 @@ std::string Lower(const std::string& s);
 // The stand-in's pipe of the session the fake process runs in.
 std::string StandInPipe();
 
+// Fake exports that live with their service (see GetProcAddress).
+BOOL WINAPI FakeCancelIo(HANDLE h);
+BOOL WINAPI FakeGetNamedPipeServerSessionId(HANDLE h, ULONG* session);
+DWORD SessionId();
+
 // Per-service resets, called by fake::Reset().
 void ResetRegistry();
 void ResetFiles();
