@@ -25,6 +25,17 @@ const char kMarkerTitle[] = "Halvern Load";
 const char kTrayTip[] = "Halvern XR";
 const int kTrayTipLimit = 12;
 
+const UINT_PTR kServiceTimer = 1;
+const UINT kServicePeriodMs = 20;
+// Goes on with a driver open that waits for the stand-in.
+const UINT_PTR kOpenTimer = 2;
+
+ZavirOpening g_opening;
+BOOL g_trayIconShown = FALSE;
+// Sent to every top-level window when the taskbar is made anew (Explorer
+// restarted), which forgets every icon it showed.
+UINT g_taskbarCreated = 0;
+
 #if defined(_WIN32) && !defined(_WIN64)
 // Windows 95 and 98 without a newer shell take only this record size.
 static_assert(NOTIFYICONDATAA_V1_SIZE == 88, "first-version tray record");
@@ -54,23 +65,46 @@ void AbortStart(HWND dialog, const char* text, const char* caption) {
     SendMessageA(g_mainWindow, WM_CLOSE, 0, 0);
 }
 
+void StartService(HWND dialog) {
+    SetTimer(dialog, kServiceTimer, kServicePeriodMs, NULL);
+    SetClassLongPtrA(dialog, GCLP_HICON, (LONG_PTR)g_appIcon);
+    AddTrayIcon(dialog);
+    g_tickCounter = 0;
+}
+
+void OnDriverOpenStep(HWND dialog, ZavirOpenStep step) {
+    switch (step) {
+        case kZavirOpened:
+            StartService(dialog);
+            break;
+        case kZavirOpenFailed:
+            AbortStart(dialog, "Cannot Load ZAVIR.VXD", "Load VXD Message");
+            break;
+        case kZavirOpenWaiting:
+            // The stand-in is busy or starting: the window shows meanwhile.
+            SetTimer(dialog, kOpenTimer, ZAVIR_OPEN_POLL_MS, NULL);
+            break;
+    }
+}
+
 void OnInitDialog(HWND dialog) {
     LoadSettingValues(&g_settings, kTouchValues);
     if (OpenSerialPort() != 0) {
         AbortStart(dialog, "Cannot Open COM Port", "Open Driver Message");
         return;
     }
-    if (!OpenZavirDriver(&g_driver)) {
-        AbortStart(dialog, "Cannot Load ZAVIR.VXD", "Load VXD Message");
-        return;
-    }
-    SetTimer(dialog, 1, 20, NULL);
-    SetClassLongPtrA(dialog, GCLP_HICON, (LONG_PTR)g_appIcon);
-    AddTrayIcon(dialog);
-    g_tickCounter = 0;
+    OnDriverOpenStep(dialog, BeginZavirOpen(&g_driver, &g_opening));
+}
+
+void OnOpenTimer(HWND dialog) {
+    ZavirOpenStep step = ContinueZavirOpen(&g_driver, &g_opening);
+    if (step == kZavirOpenWaiting) return;
+    KillTimer(dialog, kOpenTimer);
+    OnDriverOpenStep(dialog, step);
 }
 
 void OnDestroy(HWND dialog) {
+    AbandonZavirOpen(&g_opening);
     DeleteTrayIcon(dialog);
     if (g_port != INVALID_HANDLE_VALUE) {
         CloseHandle(g_port);
@@ -94,8 +128,11 @@ void OnTrayIcon(HWND dialog, LPARAM lParam) {
 void ResetTouchState(void) {
     ZeroMemory(&g_settings, sizeof g_settings);
     g_port = INVALID_HANDLE_VALUE;
+    ZeroMemory(&g_driver, sizeof g_driver);
     g_driver.handle = INVALID_HANDLE_VALUE;
-    g_driver.viaStandIn = FALSE;
+    ZeroMemory(&g_opening, sizeof g_opening);
+    g_trayIconShown = FALSE;
+    g_taskbarCreated = 0;
     g_mainWindow = NULL;
     g_appIcon = NULL;
     g_tickCounter = 0;
@@ -105,22 +142,30 @@ void AddTrayIcon(HWND dialog) {
     NOTIFYICONDATAA data;
     FillTrayRecord(&data, dialog);
     Shell_NotifyIconA(NIM_ADD, &data);
+    g_trayIconShown = TRUE;
 }
 
 void DeleteTrayIcon(HWND dialog) {
     NOTIFYICONDATAA data;
     FillTrayRecord(&data, dialog);
     Shell_NotifyIconA(NIM_DELETE, &data);
+    g_trayIconShown = FALSE;
+}
+
+void OnTaskbarCreated(HWND dialog) {
+    if (g_trayIconShown) AddTrayIcon(dialog);
 }
 
 INT_PTR CALLBACK StatusDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    (void)wParam;
     switch (message) {
         case WM_INITDIALOG:
             OnInitDialog(dialog);
             return TRUE;
         case WM_TIMER:
-            OnTimerTick(dialog);
+            if (wParam == kOpenTimer)
+                OnOpenTimer(dialog);
+            else
+                OnTimerTick(dialog);
             return TRUE;
         case WM_DESTROY:
             OnDestroy(dialog);
@@ -129,6 +174,10 @@ INT_PTR CALLBACK StatusDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
             OnTrayIcon(dialog, lParam);
             return TRUE;
         default:
+            if (message != 0 && message == g_taskbarCreated) {
+                OnTaskbarCreated(dialog);
+                return TRUE;
+            }
             // WM_COMMAND and WM_CLOSE included: the service can't be
             // stopped or hidden from its window.
             return FALSE;
@@ -150,6 +199,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
     if (!RegisterMainWindowClass(instance, kMainClass)) return 0;
     g_mainWindow = CreateHiddenMainWindow(instance, kMainClass, kMainTitle);
     g_appIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_TOUCH));
+    g_taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
     // The dialog's modal loop is the program's only message loop.
     DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_STATUS), NULL, StatusDialogProc, 0);
     return 0;

@@ -25,7 +25,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
 
     DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_CALIBRATION), NULL, CalibrationDialogProc, 0);
     // The dialog closes the driver on OK and Cancel; any other end leaves
-    // it to be closed here.
+    // it (or an open still waiting) to be let go of here.
+    AbandonZavirOpen(&g_screen.opening);
     CloseZavirDriver(&g_screen.driver);
     return 0;
 }

@@ -56,20 +56,26 @@ void PlaceControls(HWND dialog, int width, int height) {
                      0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void StartDialog(HWND dialog) {
-    if (!OpenZavirDriver(&g_screen.driver)) {
-        MessageBoxA(dialog, kNoDriverText, kNoDriverCaption, MB_ICONEXCLAMATION | MB_OK);
-        EndDialog(dialog, -1);
-        return;
-    }
+// Goes on with a driver open that waits for the stand-in.
+const UINT_PTR kOpenTimer = 1;
+
+void TellNoDriver(HWND dialog) {
+    MessageBoxA(dialog, kNoDriverText, kNoDriverCaption, MB_ICONEXCLAMATION | MB_OK);
+    EndDialog(dialog, -1);
+}
+
+// With the driver open: the values to start from, and calibration mode.
+void TakeDriver() {
     LoadCalibrationSettings(&g_values.settings);
     SetCalibrationMode(&g_screen.driver, 1, 0);
     TakeSavedCorners(&g_values);
     g_screen.acquiring = 1;
     g_screen.stage = 0;
+}
 
+// The full-screen face without a target yet; Cancel is there from the start.
+void PrepareScreen(HWND dialog) {
     ShowAll(dialog, kHiddenAtStart, COUNT_OF(kHiddenAtStart), FALSE);
-    HidePointer();
     Focus(dialog, IDC_CANCEL_BUTTON);
     Enable(dialog, IDC_OK_BUTTON, FALSE);
     Enable(dialog, IDC_RETRY_BUTTON, FALSE);
@@ -80,10 +86,51 @@ void StartDialog(HWND dialog) {
     PlaceControls(dialog, g_screen.width, g_screen.height);
     wsprintfA(g_screen.displayText, "Display :  %d X %d", g_screen.width, g_screen.height);
     SetDlgItemTextA(dialog, IDC_DISPLAY_LABEL, g_screen.displayText);
+}
 
+void ShowFirstTarget(HWND dialog) {
+    HidePointer();
     Show(dialog, IDC_TARGET_TOPLEFT, TRUE);
     ShowAll(dialog, kInstructionLines, COUNT_OF(kInstructionLines), TRUE);
     Show(dialog, IDC_BANNER, TRUE);
+}
+
+void StartDialog(HWND dialog) {
+    ZavirOpenStep step = BeginZavirOpen(&g_screen.driver, &g_screen.opening);
+    if (step == kZavirOpenFailed) {
+        TellNoDriver(dialog);
+        return;
+    }
+    if (step == kZavirOpened) TakeDriver();
+    PrepareScreen(dialog);
+    if (step == kZavirOpened) {
+        ShowFirstTarget(dialog);
+        return;
+    }
+    // The stand-in is busy or starting: the screen shows meanwhile.
+    g_screen.waiting = TRUE;
+    SetTimer(dialog, kOpenTimer, ZAVIR_OPEN_POLL_MS, NULL);
+}
+
+void OnOpenTimer(HWND dialog) {
+    ZavirOpenStep step = ContinueZavirOpen(&g_screen.driver, &g_screen.opening);
+    if (step == kZavirOpenWaiting) return;
+    KillTimer(dialog, kOpenTimer);
+    g_screen.waiting = FALSE;
+    if (step == kZavirOpenFailed) {
+        TellNoDriver(dialog);
+        return;
+    }
+    TakeDriver();
+    ShowFirstTarget(dialog);
+}
+
+// Cancel before the driver was there: nothing was taken or changed.
+void GiveUpWaiting(HWND dialog) {
+    KillTimer(dialog, kOpenTimer);
+    AbandonZavirOpen(&g_screen.opening);
+    g_screen.waiting = FALSE;
+    EndDialog(dialog, 0);
 }
 
 void FinishAttempt(HWND dialog) {
@@ -170,7 +217,10 @@ void Command(HWND dialog, int id) {
             if (Reviewing()) Retry(dialog);
             break;
         case IDC_CANCEL_BUTTON:
-            Drop(dialog);
+            if (g_screen.waiting)
+                GiveUpWaiting(dialog);
+            else
+                Drop(dialog);
             break;
         default:  // Escape and the close command included: only OK and Cancel end
             break;
@@ -221,6 +271,9 @@ INT_PTR CALLBACK CalibrationDialogProc(HWND dialog, UINT message, WPARAM wParam,
             break;
         case WM_LBUTTONUP:
             TakeReading(dialog);
+            break;
+        case WM_TIMER:
+            if (wParam == kOpenTimer && g_screen.waiting) OnOpenTimer(dialog);
             break;
         default:
             break;

@@ -11,6 +11,8 @@
 
 struct CalibrationScreen {
     ZavirDriver driver;   // open from the dialog's start to OK or Cancel
+    ZavirOpening opening; // while waiting for the stand-in to serve
+    BOOL waiting;         // the driver is not open yet: no target is shown
     LONG acquiring;       // 1 while releases are taken as readings
     LONG stage;           // readings taken in the current attempt, 0 to 4
     BOOL pointerHidden;   // our one hide of the pointer is in force

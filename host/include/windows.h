@@ -573,6 +573,7 @@ BOOL WINAPI SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
 UINT WINAPI GetDlgItemTextA(HWND dialog, int id, LPSTR buffer, int max);
 LRESULT WINAPI SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+UINT WINAPI RegisterWindowMessageA(LPCSTR name);
 LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int id, UINT msg, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI CheckDlgButton(HWND dialog, int id, UINT check);
 UINT WINAPI IsDlgButtonChecked(HWND dialog, int id);

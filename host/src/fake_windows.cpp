@@ -38,6 +38,8 @@ std::vector<HWND> g_order;  // creation order
 uintptr_t g_nextWindow = 0x10000;
 HWND g_focus = nullptr;
 std::map<int, std::function<void(HWND)>> g_scripts;
+// Registered message names (lower case), numbered from 0xC000 as Windows does.
+std::map<std::string, UINT> g_registeredMessages;
 int g_leftOpen = 0;
 std::vector<MessageBoxInfo> g_boxes;
 int g_boxAnswer = IDOK;
@@ -187,6 +189,7 @@ void ResetWindows() {
     // Templates stay: a test program loads its script once.
     g_windows.clear();
     g_order.clear();
+    g_registeredMessages.clear();
     g_focus = nullptr;
     g_scripts.clear();
     g_leftOpen = 0;
@@ -640,6 +643,16 @@ LRESULT WINAPI SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     Record("SendMessageA", Format("%s, 0x%x, %lu, %ld", Describe(hwnd).c_str(), msg,
                                   (unsigned long)wParam, (long)lParam));
     return Deliver(hwnd, msg, wParam, lParam);
+}
+
+UINT WINAPI RegisterWindowMessageA(LPCSTR name) {
+    Record("RegisterWindowMessageA", fake::internal::Quote(name));
+    std::string key = fake::internal::Lower(name);
+    auto it = g_registeredMessages.find(key);
+    if (it != g_registeredMessages.end()) return it->second;
+    UINT id = 0xC000 + (UINT)g_registeredMessages.size();
+    g_registeredMessages[key] = id;
+    return id;
 }
 
 BOOL WINAPI PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -192,6 +192,13 @@ TEST_F(TouchTest, StartUpFailuresTellTheUserAndEndEverything) {
          "Open Driver Message"},
         {"no driver", [] { fake::SetDriverPresent(false); }, "Cannot Load ZAVIR.VXD",
          "Load VXD Message"},
+        {"Windows 98 without its driver: no stand-in is tried",
+         [] {
+             fake::SetVersion(0xC0000A04);
+             fake::SetDriverPresent(false);
+             fake::SetStandInPresent(true);
+         },
+         "Cannot Load ZAVIR.VXD", "Load VXD Message"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -214,6 +221,46 @@ TEST_F(TouchTest, StartUpFailuresTellTheUserAndEndEverything) {
         EXPECT_EQ(fake::SerialPort(1).open, held);  // ours closed, another's kept
         EXPECT_EQ(fake::OpenDriverHandles(), 0);
         EXPECT_EQ(fake::CountOf("SetTimer"), 0u);
+        EXPECT_EQ(fake::DeviceRequests().size(), 0u);
+    }
+}
+
+// Without the driver, the stand-in may take a while to serve (its loader
+// starting, or every instance busy): the status window shows meanwhile,
+// and the service starts once the pipe opens, or says it can't.
+TEST_F(TouchTest, WaitsForTheStandInWithItsWindowShown) {
+    const char kLoader[] = "C:\\WINDOWS\\SYSTEM\\STARTVXD.EXE";
+    for (long servesAfter : {700L, -1L}) {
+        SCOPED_TRACE(servesAfter);
+        SetUp();
+        fake::SetDriverPresent(false);
+        fake::PutFile(kLoader, "MZ");
+        fake::SetProgram(kLoader, {servesAfter, -1});
+        UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+        RunTouch([&](HWND d) {
+            EXPECT_TRUE(fake::Window(d).visible);
+            EXPECT_EQ(fake::Now(), 0u);
+            fake::Send(d, taskbarCreated, 0, 0);  // no icon yet to show again
+            EXPECT_TRUE(fake::TrayCalls().empty());
+            int ticks = 0;
+            while (fake::LiveDialog(IDD_STATUS) && fake::Tick(d, 2) && ticks < 100) {
+                fake::PassTime(100);
+                ++ticks;
+            }
+            EXPECT_EQ(ticks, servesAfter > 0 ? 8 : 51);  // the last one at 700 ms or 5 s
+            if (servesAfter < 0) return;
+            EXPECT_THAT(fake::ArgsOf("SetTimer"),
+                        ElementsAre("dialog 114, 2, 100, NULL", "dialog 114, 1, 20, NULL"));
+            EXPECT_THAT(fake::ArgsOf("KillTimer"), ElementsAre("dialog 114, 2"));
+            fake::Send(d, taskbarCreated, 0, 0);  // Explorer restarted: the icon again
+            DestroyWindow(d);
+        });
+        EXPECT_EQ(fake::MessageBoxes().size(), servesAfter > 0 ? 0u : 1u);
+        // Add, add again, delete; the window's end deletes the icon either way.
+        EXPECT_EQ(fake::TrayCalls().size(), servesAfter > 0 ? 3u : 1u);
+        EXPECT_EQ(fake::OpenDriverHandles(), 0);
+        EXPECT_EQ(fake::OpenProcessHandles(), 0);
+        EXPECT_EQ(fake::DialogsLeftOpen(), 0);
     }
 }
 

@@ -174,6 +174,45 @@ void ExpectStage(HWND d, int stage) {
     EXPECT_EQ(fake::CursorCount(), stage == 4 ? 0 : -1);
 }
 
+// Without the driver, a stand-in whose loader is still starting: the
+// screen shows at once without a target, Cancel works, and calibration
+// begins when the pipe opens.
+TEST_F(TrueposTest, WaitsForTheStandInWithTheScreenShown) {
+    const char kLoader[] = "C:\\WINDOWS\\SYSTEM\\STARTVXD.EXE";
+    for (bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel);
+        fake::Reset();
+        StoreSettings();
+        fake::PutFile(kLoader, "MZ");
+        fake::SetProgram(kLoader, {300, -1});
+        seen_ = 0;
+        Run([&](HWND d) {
+            EXPECT_EQ(fake::Window(d).width, 1024);
+            EXPECT_EQ(fake::FocusId(), IDC_CANCEL_BUTTON);
+            EXPECT_FALSE(fake::Visible(d, 1018));
+            EXPECT_EQ(fake::CursorCount(), 0);
+            if (cancel) {
+                fake::Click(d, IDC_CANCEL_BUTTON);
+                return;
+            }
+            for (int tick = 0; tick < 4; ++tick) {
+                fake::PassTime(100);
+                fake::Tick(d, 1);
+            }
+            EXPECT_TRUE(fake::Timers().empty());
+            ExpectStage(d, 0);
+            EXPECT_EQ(Requests(), Traffic({{0x22201B, 1, 0}}));
+            fake::Click(d, IDC_CANCEL_BUTTON);
+            EXPECT_EQ(Requests(), Join(kStoredCorners, {{0x22201B, 0, 0}}));
+        });
+        EXPECT_EQ(fake::CountOf("RegOpenKeyExA"), cancel ? 0u : 1u);
+        EXPECT_EQ(fake::CursorCount(), 0);
+        EXPECT_EQ(fake::OpenDriverHandles(), 0);
+        EXPECT_EQ(fake::OpenProcessHandles(), 0);
+        EXPECT_THAT(fake::ArgsOf("EndDialog"), ElementsAre("dialog 115, 0"));
+    }
+}
+
 TEST_F(TrueposTest, TwoAttemptsThenOkWithTheirStagesBeepsAndRequests) {
     StoreSettings();
     Run([&](HWND d) {
