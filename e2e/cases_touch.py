@@ -277,9 +277,65 @@ def touch_status_window(kit):
     expect_equal(kit.emu_log().count(HAND_OVER), 1, "hand-overs")
 
 
+def tray_icons(kit):
+    """How many icons Wine's tray window shows (0 without the window)."""
+    lines = kit.zdrive("controls", "-", TRAY_TITLE, expect_ok=False)
+    return sum("rect=" in line for line in lines)
+
+
+def touch_finds_a_restarted_standin(kit):
+    """The stand-in ends while TOUCH runs and a new one starts: TOUCH opens
+    the pipe anew by itself and touches reach a window again."""
+    controller = service_machine(kit, stand_in=False)
+    emu = kit.start_emu()
+    start_touch(kit)
+    wait_hand_over(kit)
+    kit.spawn_zdrive("testwindow", "C:\\window.log")
+    kit.wait_for("the test window", lambda: os.path.exists(kit.machine.c_drive("window.log"))
+                 and "ready" in kit.text_file("window.log"), timeout=30)
+
+    def ups():
+        return sum(e.startswith("up") for e in kit.text_file("window.log"))
+
+    controller.tap(512, 512)
+    kit.wait_for("a tap through the first stand-in", lambda: ups() == 1, timeout=20)
+    kit.machine.end(emu)
+    kit.start_emu("emu2.log")
+    # The first touches after the loss may go while TOUCH is still to try
+    # the pipe again (once a second).
+    for attempt in range(20):
+        controller.tap(300, 300)
+        deadline = time.monotonic() + 1.0
+        while ups() < 2 and time.monotonic() < deadline:
+            time.sleep(0.05)
+        if ups() >= 2:
+            break
+    kit.log("a tap reached the window again after %d tries" % (attempt + 1))
+    if ups() < 2:
+        raise AssertionError("no tap reached the window after the stand-in's restart: %r"
+                             % kit.text_file("window.log"))
+    if touch_line(300, 300) not in kit.emu_log():
+        raise AssertionError("the new stand-in's log lacks TOUCH's packet: %r" % kit.emu_log())
+
+
+def touch_icon_comes_back_with_the_taskbar(kit):
+    """A taskbar made anew (Explorer restarted) has none of the old icons;
+    on its TaskbarCreated message TOUCH adds its icon again."""
+    service_machine(kit)
+    start_touch(kit)
+    wait_hand_over(kit)
+    kit.wait_for("TOUCH's tray icon", lambda: tray_icons(kit) == 1, timeout=30)
+    kit.zdrive("trayremove", STATUS_CLASS, STATUS_TITLE, 0)
+    kit.wait_for("the icon gone", lambda: tray_icons(kit) == 0, timeout=10)
+    kit.zdrive("broadcast", "TaskbarCreated")
+    kit.wait_for("the icon back", lambda: tray_icons(kit) == 1, timeout=10)
+    kit.screenshot("icon-back")
+
+
 CASES = {f.__name__: f for f in (touch_forwards_packets, touch_drag_moves_pointer,
                                  touch_marker_blocks_start, touch_without_driver,
-                                 touch_status_window)}
+                                 touch_status_window, touch_finds_a_restarted_standin,
+                                 touch_icon_comes_back_with_the_taskbar)}
 
 
 # ---------------------------------------------------------------- demo

@@ -27,8 +27,16 @@
 //   ZDRIVE watch CLASS TITLE MS            when the window is first shown, and how long
 //                                          after that it was hidden
 //   ZDRIVE qpc                             the performance counter in nanoseconds
+//   ZDRIVE firstwindow EXE MS              start EXE; how long until its first window
+//                                          (or message box) shows
+//   ZDRIVE broadcast NAME                  post the registered message NAME to every
+//                                          top-level window
+//   ZDRIVE trayremove CLASS TITLE ID       take the window's tray icon away
+//   ZDRIVE hogpipe                         take every instance of the stand-in's pipe
+//                                          (at most 64) until a line on stdin
 // CLASS or TITLE "-" matches any.  Exit code 0 on success, 1 on failure.
 #include <windows.h>
+#include <shellapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -649,6 +657,85 @@ int Watch(const char* cls, const char* title, DWORD ms) {
     return 0;
 }
 
+struct ProcessWindow {
+    DWORD process;
+    HWND found;
+};
+
+BOOL CALLBACK FindProcessWindow(HWND w, LPARAM parameter) {
+    ProcessWindow* search = (ProcessWindow*)parameter;
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    if (owner != search->process || !IsWindowVisible(w)) return TRUE;
+    search->found = w;
+    return FALSE;
+}
+
+// From the start of the process to its first visible top-level window.
+int FirstWindow(const char* exe, DWORD ms) {
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started;
+    DWORD start = GetTickCount();
+    if (!CreateProcessA(exe, NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &started)) {
+        Out("not started %lu", (unsigned long)GetLastError());
+        return 1;
+    }
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    ProcessWindow search = {started.dwProcessId, NULL};
+    while (!search.found) {
+        if (GetTickCount() - start >= ms) {
+            Out("no window");
+            return 1;
+        }
+        Sleep(5);
+        EnumWindows(FindProcessWindow, (LPARAM)&search);
+    }
+    DWORD elapsed = GetTickCount() - start;
+    char cls[64], title[256];
+    GetClassNameA(search.found, cls, sizeof cls);
+    TextOf(search.found, title, sizeof title);
+    Out("first window after %lu ms class=\"%s\" title=\"%s\"", (unsigned long)elapsed, cls,
+        title);
+    return 0;
+}
+
+int TrayRemove(HWND w, UINT id) {
+    NOTIFYICONDATAA data;
+    ZeroMemory(&data, sizeof data);
+    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    data.hWnd = w;
+    data.uID = id;
+    BOOL removed = Shell_NotifyIconA(NIM_DELETE, &data);
+    Out("tray icon removed=%d", removed ? 1 : 0);
+    return removed ? 0 : 1;
+}
+
+// Every instance taken: a client that comes now finds the pipe busy.
+int HogPipe() {
+    const int kMost = 64;
+    HANDLE held[kMost];
+    int count = 0;
+    BOOL busy = FALSE;
+    while (count < kMost && !busy) {
+        HANDLE pipe = OpenPipe();
+        if (pipe != INVALID_HANDLE_VALUE)
+            held[count++] = pipe;
+        else if (GetLastError() == ERROR_PIPE_BUSY)
+            busy = TRUE;
+        else
+            break;
+    }
+    Out("holding %d busy=%d", count, busy ? 1 : 0);
+    char line[64];
+    fgets(line, sizeof line, stdin);
+    for (int i = 0; i < count; ++i) CloseHandle(held[i]);
+    Out("released");
+    return busy ? 0 : 1;
+}
+
 unsigned long long NowNanoseconds() {
     LARGE_INTEGER frequency, now;
     QueryPerformanceFrequency(&frequency);
@@ -681,6 +768,15 @@ int main(int argc, char** argv) {
         return WaitPage(rest[0], rest[1], Number(rest[2]), rest + 3, left - 3);
     if (strcmp(command, "window") == 0 && left >= 2) return PlainWindow(rest[0], rest[1]);
     if (strcmp(command, "watch") == 0 && left >= 3) return Watch(rest[0], rest[1], Number(rest[2]));
+    if (strcmp(command, "firstwindow") == 0 && left >= 2)
+        return FirstWindow(rest[0], Number(rest[1]));
+    if (strcmp(command, "broadcast") == 0 && left >= 1) {
+        UINT message = RegisterWindowMessageA(rest[0]);
+        BOOL posted = message && PostMessageA(HWND_BROADCAST, message, 0, 0);
+        Out("broadcast %s=%d", rest[0], posted ? 1 : 0);
+        return posted ? 0 : 1;
+    }
+    if (strcmp(command, "hogpipe") == 0) return HogPipe();
     if (strcmp(command, "qpc") == 0) {
         Out("qpc %llu", NowNanoseconds());
         return 0;
@@ -724,6 +820,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (strcmp(command, "click") == 0 && left >= 3) return Click(w, (int)Number(rest[2]));
+    if (strcmp(command, "trayremove") == 0 && left >= 3) return TrayRemove(w, Number(rest[2]));
     if (strcmp(command, "send") == 0 && left >= 5) {
         DWORD_PTR result = 0;
         LRESULT sent = SendMessageTimeoutA(w, Number(rest[2]), (WPARAM)Number(rest[3]),
