@@ -35,6 +35,7 @@ size_t HandOvers() {
 
 TEST_F(TouchTest, PortIsConfiguredCallByCall) {
     fake::SerialPortState before = fake::SerialPort(1);
+    fake::RegReadOnly(kKey);  // a standard user still reads the stored port and rate
     LoadSettingValues(&g_settings, kTouchValues);
     fake::ClearCalls();
     ASSERT_EQ(OpenSerialPort(), 0);
