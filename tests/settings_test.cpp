@@ -55,6 +55,10 @@ TEST_F(SettingsTest, RecordIsNineteenLongsInTableOrder) {
     TouchSettings s{};
     EXPECT_EQ(SettingField(&s, kComBaud), &s.ComBaud);
     EXPECT_EQ(SettingField(&s, kFirst), &s.First);
+    EXPECT_STREQ(SettingName(-1), "");
+    EXPECT_STREQ(SettingName(kSettingCount), "");
+    EXPECT_EQ(SettingDefault(-1), 0);
+    EXPECT_EQ(SettingDefault(kSettingCount), 0);
     EXPECT_THAT(AllNames(),
                 ElementsAre("LeftUpX", "LeftUpY", "RightUpX", "RightUpY", "RightDnX", "RightDnY",
                             "LeftDnX", "LeftDnY", "ComPort", "ComBase", "ComIrq", "ComBaud",

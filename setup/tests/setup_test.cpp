@@ -251,6 +251,11 @@ TEST_F(SetupTest, SummaryLinesNameThePortAndOnlyTheIrqsOnOffer) {
         {1, 6, 1, "COM Port Setting : COM 1", "Right Button Setting :  ON"},
         {1, 8, 2, "COM Port Setting : COM 1", "Right Button Setting : OFF"},
         {4, 15, 0, "COM Port Setting : COM 4, IRQ 15", "Right Button Setting : OFF"},
+        {4, 16, 0, "COM Port Setting : COM 4", "Right Button Setting : OFF"},
+        {2, 3, 0, "COM Port Setting : COM 2, IRQ 3", "Right Button Setting : OFF"},
+        {3, 2, 0, "COM Port Setting : COM 3", "Right Button Setting : OFF"},
+        {5, 4, 0, "COM Port Setting :      ", "Right Button Setting : OFF"},
+        {0, 4, 0, "COM Port Setting :      ", "Right Button Setting : OFF"},
         {7, 4, 0, "COM Port Setting :      ", "Right Button Setting : OFF"},
         {-2147483647 - 1, 10, -1, "COM Port Setting :      ", "Right Button Setting : OFF"},
     };
@@ -515,6 +520,8 @@ TEST_F(SetupTest, WhatCouldNotBeInstalledIsToldAndNeverReportedOk) {
         {[&] { folder = programs(237); }, "", kSys, 3, {uninstal}},
         {[&] { folder = programs(239); }, "", kSys, 1, {uninstal, truepos, config}},
         {[&] { folder = programs(240); }, nullptr, kSys, 0, {touch, uninstal, truepos, config}},
+        {[&] { folder = programs(259); }, nullptr, kSys, 0, {touch, uninstal, truepos, config}},
+        {[&] { programs(260), folder = "C:\\ZAVIR"; }, "\\ZAVIR\\TOUCH.EXE", kSys, 4, {}},
         {[&] {
              fake::RegPutString(kShell, "Programs", "C:\\" + std::string(300, 'q'));
              folder = "C:\\ZAVIR";
