@@ -566,6 +566,8 @@ TEST_F(SetupTest, WhatCouldNotBeInstalledIsToldAndNeverReportedOk) {
         folder = kFolder;
         c.arrange();
         SCOPED_TRACE(folder);
+        const char* desktop = "HKCU\\Control Panel\\DeskTop";
+        bool hadDesktop = fake::RegKeyExists(desktop);
         std::string status;
         Through(Press(IDC_NEXT), [&status](HWND d) {
             fake::Tick(d, 1);
@@ -593,6 +595,8 @@ TEST_F(SetupTest, WhatCouldNotBeInstalledIsToldAndNeverReportedOk) {
             EXPECT_EQ(fake::FileContents(kLoader),
                       wasTold(loader) ? "old loader" : "new STARTVXD.EXE");
         EXPECT_EQ(fake::RegDword(kKey, "ComBaud").has_value(), !wasTold(notSaved));
+        EXPECT_EQ(fake::RegValueExists(desktop, "DoubleClickWidth"), hadDesktop);  // never made
+        EXPECT_EQ(fake::RegKeyExists(desktop), hadDesktop);
         EXPECT_EQ(fake::OpenProcessHandles(), 0);
         EXPECT_EQ(fake::DialogsLeftOpen(), 0);
     }
