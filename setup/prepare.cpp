@@ -1,6 +1,7 @@
 // The settings record behind the pages, and the kernel driver and its
-// loader in the system directory: prepared on the welcome page, saved on
-// the summary and installation pages, taken back on Cancel.
+// loader copied from the medium into the system directory: prepared on the
+// welcome page, saved on the summary and installation pages, taken back on
+// Cancel.  Also the medium's copies that the installation page makes.
 #include "setup.h"
 
 LONG CheckedPort;
@@ -20,6 +21,12 @@ const char kLoaderClass[] = "Halvern XR Loader";
 const DWORD kLoaderEndWaitMs = 5000;
 
 const char kNotWrittenCaption[] = "Write File Message";
+
+BOOL MediumHolds(const char* name) {
+    char path[SETUP_PATH_SIZE];
+    return MediumPath(path, sizeof path, name) &&
+           GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
 
 // The loader runs for the whole session from the file this run is about to
 // replace, and a running program's file can't be overwritten: it is asked
@@ -72,13 +79,13 @@ BOOL MediumPath(char* out, size_t size, const char* name) {
     return JoinPath(out, size, folder, name);
 }
 
+// A source path that doesn't fit can't be told from a missing file: it
+// counts as not written.
 CopyOutcome CopyFromMedium(const char* name, const char* target) {
     char source[SETUP_PATH_SIZE];
-    if (MediumPath(source, sizeof source, name) &&
-        GetFileAttributesA(source) == INVALID_FILE_ATTRIBUTES)
-        return kNotOnMedium;
-    if (target == NULL || source[0] == '\0' || !CopyFileA(source, target, FALSE))
-        return kNotWritten;
+    if (!MediumPath(source, sizeof source, name)) return kNotWritten;
+    if (GetFileAttributesA(source) == INVALID_FILE_ATTRIBUTES) return kNotOnMedium;
+    if (target == NULL || !CopyFileA(source, target, FALSE)) return kNotWritten;
     return kCopied;
 }
 
@@ -120,10 +127,7 @@ void PrepareSettings(HWND page) {
     CheckedIrq = Settings.ComIrq;
     CheckedBaud = Settings.ComBaud;
     SystemCopyFailed = FALSE;
-    char loader[SETUP_PATH_SIZE];
-    if (MediumPath(loader, sizeof loader, kLoaderFile) &&
-        GetFileAttributesA(loader) != INVALID_FILE_ATTRIBUTES)
-        EndRunningLoader();
+    if (MediumHolds(kLoaderFile)) EndRunningLoader();
     CopyToSystem(page, kDriverFile, kDriverTail, &Trace.placedDriver);
     CopyToSystem(page, kLoaderFile, kLoaderTail, &Trace.placedLoader);
 }
