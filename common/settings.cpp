@@ -53,13 +53,19 @@ void QuerySettings(HKEY key, TouchSettings* s, SettingMask mask) {
         if (InMask(mask, i)) QuerySetting(key, s, i);
 }
 
-void WriteSettings(HKEY key, const TouchSettings* s, SettingMask mask) {
+// Writes every value of the mask, a failed one included; TRUE when all
+// were written.
+BOOL WriteSettings(HKEY key, const TouchSettings* s, SettingMask mask) {
+    BOOL all = TRUE;
     for (int i = 0; i < kSettingCount; ++i) {
         if (!InMask(mask, i)) continue;
         DWORD value = (DWORD)*SettingField(const_cast<TouchSettings*>(s), i);
         BYTE data[4] = {(BYTE)value, (BYTE)(value >> 8), (BYTE)(value >> 16), (BYTE)(value >> 24)};
-        RegSetValueExA(key, kSettingTable[i].name, 0, REG_DWORD, data, sizeof data);
+        if (RegSetValueExA(key, kSettingTable[i].name, 0, REG_DWORD, data, sizeof data) !=
+            ERROR_SUCCESS)
+            all = FALSE;
     }
+    return all;
 }
 
 // Whether the key still holds a subkey or a value. A name too long for
@@ -110,19 +116,23 @@ void ApplySettingDefaults(TouchSettings* s, SettingMask mask) {
 
 BOOL LoadSettingValues(TouchSettings* s, SettingMask mask) {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return FALSE;
+    LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_ALL_ACCESS, &key);
+    // A standard user may read the machine's settings but not change them.
+    if (result == ERROR_ACCESS_DENIED)
+        result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, &key);
+    if (result != ERROR_SUCCESS) return FALSE;
     QuerySettings(key, s, mask);
     RegCloseKey(key);
     return TRUE;
 }
 
-void SaveSettingValues(const TouchSettings* s, SettingMask mask) {
+BOOL SaveSettingValues(const TouchSettings* s, SettingMask mask) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return;
-    WriteSettings(key, s, mask);
+        return FALSE;
+    BOOL written = WriteSettings(key, s, mask);
     RegCloseKey(key);
+    return written;
 }
 
 void CreateOrLoadSettings(TouchSettings* s, BOOL* created) {

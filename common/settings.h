@@ -58,15 +58,17 @@ LONG* SettingField(TouchSettings* s, int index);
 // Every field of the mask takes its default.
 void ApplySettingDefaults(TouchSettings* s, SettingMask mask);
 
-// Load: opens the key with full access; when it does not open nothing is
-// read and nothing defaulted (returns FALSE).  Each value is queried with a
-// 4-byte limit whatever its stored type; a value that can't be read takes its
-// default.
+// Load: opens the key with full access, or for reading where full access
+// is refused (a standard user on Windows 2000 and later); when it does not
+// open nothing is read and nothing defaulted (returns FALSE).  Each value is
+// queried with a 4-byte limit whatever its stored type; a value that can't
+// be read takes its default.
 BOOL LoadSettingValues(TouchSettings* s, SettingMask mask);
 
 // Save: opens (never creates) the key and writes the mask's values as
-// REG_DWORD.  Nothing is written when the key does not open.
-void SaveSettingValues(const TouchSettings* s, SettingMask mask);
+// REG_DWORD.  Nothing is written when the key does not open.  TRUE only when
+// the key opened and every value was written.
+BOOL SaveSettingValues(const TouchSettings* s, SettingMask mask);
 
 // Create or load: creates the key when missing and writes all nineteen
 // defaults, otherwise loads the readable values and sets BB_Len, BB_st and

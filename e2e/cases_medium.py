@@ -70,11 +70,16 @@ def install_from_medium(kit, shot=None):
 
 
 def startup_entries(kit):
+    """The programs the RunServices and Run entries start, from their
+    quoted command lines."""
     run = (kit.machine.reg_query(RUN_KEY) or {}).get("Zavir")
     services = (kit.machine.reg_query(RUN_SERVICES_KEY) or {}).get("Zavir")
     if not run or not services:
         raise AssertionError("start-up entries missing: Run %r, RunServices %r" % (run, services))
-    return services[1], run[1]
+    for _, command in (run, services):
+        if len(command) < 2 or command[0] != '"' or command[-1] != '"':
+            raise AssertionError("start-up entry not quoted: %r" % command)
+    return services[1][1:-1], run[1][1:-1]
 
 
 def restart_windows(kit):

@@ -3,6 +3,7 @@ the page on screen, click its buttons, read its controls; then look at
 the registry and the disk the way a second program would."""
 import os
 import re
+import shutil
 
 import cases
 from cases import expect_equal
@@ -108,11 +109,12 @@ def read_bytes(path):
 class Wizard:
     """One run of SETUP.EXE from a medium folder, seen from outside."""
 
-    def __init__(self, kit, medium, shots=None):
+    def __init__(self, kit, medium, shots=None, cwd=None):
         self.kit = kit
         self.shots = shots
-        # Run from the medium, which is its current directory.
-        self.proc = kit.machine.spawn([os.path.join(medium, "SETUP.EXE")], cwd=medium)
+        # Started from the medium, its current directory unless cwd names
+        # another folder (a shortcut's or a command prompt's).
+        self.proc = kit.machine.spawn([os.path.join(medium, "SETUP.EXE")], cwd=cwd or medium)
         self.controls = {}
         self.page = None
 
@@ -227,7 +229,8 @@ def install_through_every_page(kit, shots=None, choose=True, own_ports=True):
         # then finds none and offers all four).
         kit.machine.set_serialcomm({"COM1": "COM1", "COM2": "COM2"})
     seed_double_click_values(kit)
-    wizard = Wizard(kit, medium, shots)
+    # From another folder: setup copies from the one that holds SETUP.EXE.
+    wizard = Wizard(kit, medium, shots, cwd=kit.machine.c_drive("windows"))
 
     wizard.wait_page("welcome")
     expect_equal(wizard.controls[NEXT]["text"], "Next >> (&N)", "welcome page's Next")
@@ -292,9 +295,10 @@ def install_through_every_page(kit, shots=None, choose=True, own_ports=True):
     expect_settings(kit, chosen, "settings after the installation")
     folder = programs_folder(kit)
     run = kit.machine.reg_query(RUN_KEY) or {}
-    expect_equal(run.get("Zavir"), ("REG_SZ", folder + "\\ZAVIR\\TOUCH.EXE"), "Run value")
+    # Quoted: the folder's blanks must not let "C:\Documents.exe" start.
+    expect_equal(run.get("Zavir"), ("REG_SZ", '"%s\\ZAVIR\\TOUCH.EXE"' % folder), "Run value")
     services = kit.machine.reg_query(RUN_SERVICES_KEY) or {}
-    expect_equal(services.get("Zavir"), ("REG_SZ", SYSTEM_DIR + "\\STARTVXD.EXE"),
+    expect_equal(services.get("Zavir"), ("REG_SZ", '"%s\\STARTVXD.EXE"' % SYSTEM_DIR),
                  "RunServices value")
     desktop = kit.machine.reg_query(DESKTOP_KEY)
     mouse = kit.machine.reg_query(MOUSE_KEY)
@@ -421,9 +425,28 @@ def setup_refuses_while_touch_runs(kit):
     kit.machine.end(touch)
 
 
+def setup_over_a_running_loader(kit):
+    """The loader runs for the whole session from the system directory:
+    the welcome page's Next asks it to end and puts the medium's copy in
+    its place, where a copy onto the running program would fail."""
+    system = kit.machine.c_drive("windows", "system32")
+    shutil.copy(kit.exe("STARTVXD.EXE"), system)
+    loader = kit.machine.spawn([os.path.join(system, "STARTVXD.EXE")])
+    kit.zdrive("waitpipe", 20000, timeout=50)
+    medium = make_medium(kit)
+    wizard = Wizard(kit, medium)
+    run_to_page(wizard, "port")
+    kit.wait_for("the loader to end", lambda: loader.poll() is not None, timeout=30)
+    if read_bytes(system_file(kit, "STARTVXD.EXE")) != read_bytes(
+            os.path.join(medium, "STARTVXD.EXE")):
+        raise AssertionError("the running loader's file was not replaced")
+    wizard.click(CANCEL)
+    expect_equal(wizard.exit_code(), 0, "exit code after Cancel")
+
+
 CASES = {f.__name__: f for f in (setup_full_install, setup_cancel_on_clean_system,
                                  setup_cancel_keeps_earlier_install,
-                                 setup_refuses_while_touch_runs)}
+                                 setup_refuses_while_touch_runs, setup_over_a_running_loader)}
 
 
 # ---------------------------------------------------------------- demo

@@ -119,14 +119,15 @@ class Installation:
         return settings, services
 
 
-def run_uninstal(kit, exe):
+def run_uninstal(kit, exe, cwd=None):
     """Runs UNINSTAL.EXE to its end while ZDRIVE watches for message
-    boxes; its exit code and what the watcher saw."""
+    boxes; its exit code and what the watcher saw.  cwd: its current
+    directory (a Linux folder)."""
     # Wine shows the uninstaller's own dialog for a moment although it ends
     # before it is shown (Windows never shows it); only that one is passed over.
     watcher = kit.spawn_zdrive("nobox", DIALOG_TITLE, stdin=subprocess.PIPE)
     kit.wait_line(watcher, "watching", timeout=30)
-    result = kit.machine.wine([exe], timeout=60)
+    result = kit.machine.wine([exe], timeout=60, cwd=cwd)
     watcher.stdin.write("stop\n")
     watcher.stdin.flush()
     kit.wait_for("the watcher", lambda: watcher.poll() is not None, timeout=15)
@@ -157,13 +158,18 @@ def uninstal_on_a_clean_machine(kit):
     second run over a removed installation does the same."""
     inst = Installation(kit)
     expect_equal(inst.present(), [], "a clean machine")
+    # Program files at the root of the current drive, where "\ZAVIR" would
+    # lead: not the uninstaller's, as the Programs folder is known.
+    root = kit.machine.c_drive("ZAVIR")
+    os.makedirs(root)
+    for name in ("TOUCH.EXE", "UNINSTAL.EXE"):
+        with open(os.path.join(root, name), "wb") as f:
+            f.write(b"some other program")
     for run in (1, 2):
-        code, watched = run_uninstal(kit, kit.exe("UNINSTAL.EXE"))
+        code, watched = run_uninstal(kit, kit.exe("UNINSTAL.EXE"), cwd=kit.machine.c_drive())
         expect_equal(code, 0, "exit code of run %d" % run)
         expect_equal(watched, ["no message box"], "message boxes in run %d" % run)
-    # Nothing at the drive's root either: the Programs folder was known.
-    if os.path.exists(kit.machine.c_drive("ZAVIR")):
-        raise AssertionError("a ZAVIR folder appeared at the root")
+    expect_equal(sorted(os.listdir(root)), ["TOUCH.EXE", "UNINSTAL.EXE"], "files at the root")
 
 
 def uninstal_from_program_folder(kit):

@@ -19,6 +19,17 @@ const char kRunKey[] = "software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kRunServicesKey[] = "software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
 const char kStartupValue[] = "Zavir";
 
+const char kInstalledText[] = "Installation Driver OK !!";
+const char kFailedText[] = "Installation Driver Failed !!";
+const char kNotSavedText[] = "Cannot Save Settings";
+const char kNotSavedCaption[] = "Save Settings Message";
+
+const char kShutdownPrivilege[] = "SeShutdownPrivilege";
+typedef BOOL(WINAPI* OpenProcessTokenFn)(HANDLE, DWORD, HANDLE*);
+typedef BOOL(WINAPI* LookupPrivilegeValueFn)(LPCSTR, LPCSTR, PLUID);
+typedef BOOL(WINAPI* AdjustTokenPrivilegesFn)(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD,
+                                              PTOKEN_PRIVILEGES, LPDWORD);
+
 struct ProgramFile {
     const char* source;
     const char* tail;  // after ProgramsFolder
@@ -48,6 +59,14 @@ void SetTextInCreatedKey(HKEY root, const char* path, const char* name, const ch
     RegCloseKey(key);
 }
 
+// A start-up entry is a command line: a path with blanks in it must be
+// quoted, or a program planted at its first blank ("C:\Program.exe") runs.
+void SetCommandInCreatedKey(HKEY root, const char* path, const char* name, const char* program) {
+    char command[SETUP_PATH_SIZE + 2];
+    wsprintfA(command, "\"%s\"", program);
+    SetTextInCreatedKey(root, path, name, command);
+}
+
 // Takes the current user's Programs folder only when the whole value,
 // with its terminating zero, came back: a longer or unterminated value
 // leaves the folder empty.
@@ -70,11 +89,14 @@ void ShowStatus(HWND page, const char* text) {
     UpdateWindow(GetDlgItem(page, IDC_STATUS));
 }
 
+// The status line says OK only when the settings and every file that the
+// medium carries are in place; each failure has told the user already.
 void Install(HWND page) {
     WriteStartupEntries();
-    SaveSettings();
-    InstallFiles(page);
-    ShowStatus(page, "Installation Driver OK !!");
+    BOOL saved = SaveSettings();
+    if (!saved) MessageBoxA(page, kNotSavedText, kNotSavedCaption, MB_ICONEXCLAMATION | MB_OK);
+    BOOL copied = InstallFiles(page);
+    ShowStatus(page, saved && copied && !SystemCopyFailed ? kInstalledText : kFailedText);
     HWND reboot = GetDlgItem(page, IDC_REBOOT);
     EnableWindow(reboot, TRUE);
     SetFocus(reboot);
@@ -98,19 +120,46 @@ void WriteStartupEntries(void) {
     // A path that does not fit is not written at all rather than cut.
     char path[SETUP_PATH_SIZE];
     if (JoinPath(path, sizeof path, ProgramsFolder, "\\ZAVIR\\TOUCH.EXE"))
-        SetTextInCreatedKey(HKEY_LOCAL_MACHINE, kRunKey, kStartupValue, path);
+        SetCommandInCreatedKey(HKEY_LOCAL_MACHINE, kRunKey, kStartupValue, path);
     if (SystemPath(path, sizeof path, "\\STARTVXD.EXE"))
-        SetTextInCreatedKey(HKEY_LOCAL_MACHINE, kRunServicesKey, kStartupValue, path);
+        SetCommandInCreatedKey(HKEY_LOCAL_MACHINE, kRunServicesKey, kStartupValue, path);
 }
 
-void InstallFiles(HWND page) {
+BOOL InstallFiles(HWND page) {
     char path[SETUP_PATH_SIZE];
     if (JoinPath(path, sizeof path, ProgramsFolder, "\\ZAVIR")) CreateDirectoryA(path, NULL);
+    BOOL all = TRUE;
     for (size_t i = 0; i < sizeof kPrograms / sizeof kPrograms[0]; ++i) {
         ShowStatus(page, kPrograms[i].status);
-        if (JoinPath(path, sizeof path, ProgramsFolder, kPrograms[i].tail))
-            CopyFileA(kPrograms[i].source, path, FALSE);
+        BOOL fits = JoinPath(path, sizeof path, ProgramsFolder, kPrograms[i].tail);
+        if (CopyFromMedium(kPrograms[i].source, fits ? path : NULL) == kNotWritten) {
+            ReportNotWritten(page, kPrograms[i].source);
+            all = FALSE;
+        }
     }
+    return all;
+}
+
+void EnableShutdownPrivilege(void) {
+    if (GetVersion() & 0x80000000) return;  // the Windows 9x family
+    HMODULE advapi = GetModuleHandleA("advapi32.dll");
+    if (!advapi) return;
+    OpenProcessTokenFn openToken =
+        (OpenProcessTokenFn)(void*)GetProcAddress(advapi, "OpenProcessToken");
+    LookupPrivilegeValueFn lookUp =
+        (LookupPrivilegeValueFn)(void*)GetProcAddress(advapi, "LookupPrivilegeValueA");
+    AdjustTokenPrivilegesFn adjust =
+        (AdjustTokenPrivilegesFn)(void*)GetProcAddress(advapi, "AdjustTokenPrivileges");
+    HANDLE token;
+    if (!openToken || !lookUp || !adjust ||
+        !openToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+        return;
+    TOKEN_PRIVILEGES privileges;
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (lookUp(NULL, kShutdownPrivilege, &privileges.Privileges[0].Luid))
+        adjust(token, FALSE, &privileges, 0, NULL, NULL);
+    CloseHandle(token);
 }
 
 INT_PTR CALLBACK InstallPageProc(HWND page, UINT msg, WPARAM wParam, LPARAM) {
@@ -126,6 +175,7 @@ INT_PTR CALLBACK InstallPageProc(HWND page, UINT msg, WPARAM wParam, LPARAM) {
         case WM_COMMAND:
             if (LOWORD(wParam) == IDC_REBOOT) {
                 EndDialog(page, 0);
+                EnableShutdownPrivilege();
                 ExitWindowsEx(EWX_REBOOT, 0);
             }
             return TRUE;

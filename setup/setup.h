@@ -36,6 +36,9 @@ struct InstallTrace {
     BOOL placedLoader;     // nor was STARTVXD.EXE
 };
 extern InstallTrace Trace;
+// A file of the medium could not be put into the system directory on the
+// welcome page's last Next: the installation can't be reported as done.
+extern BOOL SystemCopyFailed;
 
 // Back to the state of a program that has just started.
 void ResetSetupState(void);
@@ -45,10 +48,23 @@ void ResetSetupState(void);
 int NextPage(int page, int result);
 void RunPages(HINSTANCE instance);
 
-// Settings and system files.
-void PrepareSettings(void);
-void SaveSettings(void);
+// Settings and system files.  `page` owns the message of a failed copy.
+void PrepareSettings(HWND page);
+// TRUE when every value was stored.
+BOOL SaveSettings(void);
 void RollBackInstall(void);
+
+// The setup medium is the folder that holds SETUP.EXE itself, wherever the
+// program was started from.  out = that folder + name; FALSE (out empty)
+// when it doesn't fit.
+BOOL MediumPath(char* out, size_t size, const char* name);
+enum CopyOutcome { kCopied, kNotOnMedium, kNotWritten };
+// Copies a file of the medium over `target`.  A file that the medium does
+// not carry is passed over; one that is there but could not be written
+// (target NULL: its path was refused) is kNotWritten.
+CopyOutcome CopyFromMedium(const char* name, const char* target);
+// Tells the user that a file of the medium did not reach its place.
+void ReportNotWritten(HWND page, const char* name);
 
 // out = head + tail when it fits in `size` bytes with its terminator;
 // otherwise FALSE and out is left empty.
@@ -62,7 +78,11 @@ void FormatButtonLine(char* out, LONG rightButton);
 
 // The installation: start-up entries, double-click values, Programs folder.
 void WriteStartupEntries(void);
-void InstallFiles(HWND page);
+// TRUE when every program the medium carries reached the program folder.
+BOOL InstallFiles(HWND page);
+// Windows 2000 and later restart only for a process that has enabled its
+// shutdown privilege; Windows 9x has neither privileges nor their calls.
+void EnableShutdownPrivilege(void);
 
 INT_PTR CALLBACK WelcomePageProc(HWND page, UINT msg, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK PortPageProc(HWND page, UINT msg, WPARAM wParam, LPARAM lParam);

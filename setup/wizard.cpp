@@ -70,6 +70,7 @@ void ClosePage(HWND page, int result) {
 void ResetSetupState(void) {
     ZeroMemory(&Settings, sizeof Settings);
     ZeroMemory(&Trace, sizeof Trace);
+    SystemCopyFailed = FALSE;
     PageResult = kResultNone;
     CheckedPort = CheckedIrq = CheckedBaud = 0;
     ProgramsFolder[0] = '\0';
@@ -115,7 +116,7 @@ INT_PTR CALLBACK WelcomePageProc(HWND page, UINT msg, WPARAM wParam, LPARAM) {
             return TRUE;
         case WM_COMMAND:
             if (LOWORD(wParam) == IDC_NEXT) {
-                PrepareSettings();
+                PrepareSettings(page);
                 ClosePage(page, kResultNext);
             } else if (LOWORD(wParam) == IDC_CANCEL) {
                 ClosePage(page, kResultCancel);

@@ -20,6 +20,9 @@ LRESULT CALLBACK LoaderWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         case WM_ENDSESSION:
             if (LoaderSessionEnds(message, wParam, lParam)) PostQuitMessage(0);
             return 0;
+        case WM_CLOSE:  // setup replacing this program's file asks it to end
+            PostQuitMessage(0);
+            return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -55,6 +55,10 @@ TEST_F(SettingsTest, RecordIsNineteenLongsInTableOrder) {
     TouchSettings s{};
     EXPECT_EQ(SettingField(&s, kComBaud), &s.ComBaud);
     EXPECT_EQ(SettingField(&s, kFirst), &s.First);
+    EXPECT_STREQ(SettingName(-1), "");
+    EXPECT_STREQ(SettingName(kSettingCount), "");
+    EXPECT_EQ(SettingDefault(-1), 0);
+    EXPECT_EQ(SettingDefault(kSettingCount), 0);
     EXPECT_THAT(AllNames(),
                 ElementsAre("LeftUpX", "LeftUpY", "RightUpX", "RightUpY", "RightDnX", "RightDnY",
                             "LeftDnX", "LeftDnY", "ComPort", "ComBase", "ComIrq", "ComBaud",
@@ -127,15 +131,15 @@ TEST_F(SettingsTest, LoadTakesAnyFourByteValueAsItsNumberAndDefaultsTheRest) {
     fake::RegPutDword(kKey, "LeftUpX", (DWORD)-5);
     fake::RegPut(kKey, "LeftUpY", REG_BINARY, {0x10, 0x27, 0, 0});    // 10000
     fake::RegPut(kKey, "RightUpX", REG_SZ, {'1', '2', '3', 0});        // "123" as bytes
-    fake::RegPutString(kKey, "RightUpY", "a longer text value");       // too long
-    fake::RegPut(kKey, "RightDnX", REG_BINARY, {1, 2});                 // too short
+    fake::RegPutString(kKey, "LeftDnY", "a longer text value");        // too long
+    fake::RegPut(kKey, "RightDnX", REG_BINARY, {1, 2, 3});              // too short
     fake::RegPut(kKey, "RightDnY", REG_BINARY, {1, 2, 3, 4, 5});        // too long
     TouchSettings s = Marked();
     EXPECT_TRUE(LoadSettingValues(&s, kAllValues));
     EXPECT_EQ(s.LeftUpX, -5);
     EXPECT_EQ(s.LeftUpY, 10000);
     EXPECT_EQ(s.RightUpX, 0x00333231);
-    EXPECT_EQ(s.RightUpY, 0);
+    EXPECT_EQ(s.LeftDnY, 1024);
     EXPECT_EQ(s.RightDnX, 1024);
     EXPECT_EQ(s.RightDnY, 1024);
     EXPECT_EQ(s.ComBaud, 9600);
@@ -143,6 +147,37 @@ TEST_F(SettingsTest, LoadTakesAnyFourByteValueAsItsNumberAndDefaultsTheRest) {
     for (const std::string& a : fake::ArgsOf("RegQueryValueExA"))
         EXPECT_THAT(a, ::testing::EndsWith("size=4"));
     EXPECT_THAT(fake::RegAccessMasks(), ElementsAre((REGSAM)KEY_ALL_ACCESS));
+}
+
+// Full access first; read access only where full access is refused.
+TEST_F(SettingsTest, LoadFallsBackToReadAccessOnlyWhenFullAccessIsRefused) {
+    struct {
+        void (*arrange)();
+        BOOL loaded, saved;
+        std::vector<std::string> opens;
+    } cases[] = {
+        {[] {}, TRUE, TRUE, {"KEY_ALL_ACCESS"}},
+        {[] { fake::RegReadOnly(kKey); }, TRUE, FALSE, {"KEY_ALL_ACCESS", "KEY_READ"}},
+        {[] { fake::RegDenyOpen(kKey); }, FALSE, FALSE, {"KEY_ALL_ACCESS", "KEY_READ"}},
+        {[] { RegDeleteKeyA(HKEY_LOCAL_MACHINE, "software\\corvale\\zavir"); }, FALSE, FALSE,
+         {"KEY_ALL_ACCESS"}},
+    };
+    for (const auto& c : cases) {
+        fake::Reset();
+        fake::RegPutDword(kKey, "ComPort", 3);
+        c.arrange();
+        fake::ClearCalls();
+        TouchSettings s = Marked();
+        EXPECT_EQ(LoadSettingValues(&s, kTouchValues), c.loaded);
+        EXPECT_EQ(s.ComPort, c.loaded ? 3 : 7000 + kComPort);
+        std::vector<std::string> opens;
+        for (const std::string& a : fake::ArgsOf("RegOpenKeyExA"))
+            opens.push_back(a.substr(a.rfind(' ') + 1));
+        EXPECT_EQ(opens, c.opens);
+        s.ComPort = 4;
+        EXPECT_EQ(SaveSettingValues(&s, kTouchValues), c.saved);
+        EXPECT_EQ(fake::RegDword(kKey, "ComPort").value_or(3), c.saved ? 4u : 3u);
+    }
 }
 
 TEST_F(SettingsTest, LoadOfAMissingKeyLeavesTheRecordUntouched) {
@@ -165,13 +200,13 @@ TEST_F(SettingsTest, LoadReadsOnlyItsSetInRecordOrder) {
 TEST_F(SettingsTest, SaveWritesItsSetAsDwordsAndNeverCreatesTheKey) {
     TouchSettings s{};
     s.ComPort = 3;
-    SaveSettingValues(&s, kTrueposValues);
+    EXPECT_FALSE(SaveSettingValues(&s, kTrueposValues));
     EXPECT_FALSE(fake::RegKeyExists(kKey));
     EXPECT_EQ(fake::CountOf("RegCreateKeyExA"), 0u);
 
     fake::RegPutDword(kKey, "ComBaud", 19200);
     s.LeftUpX = -12;
-    SaveSettingValues(&s, kTrueposValues);
+    EXPECT_TRUE(SaveSettingValues(&s, kTrueposValues));
     std::vector<std::string> expected = NamesIn(kTrueposValues);
     expected.insert(expected.begin(), "ComBaud");  // was there before
     EXPECT_THAT(fake::RegValueNames(kKey), ElementsAreArray(expected));

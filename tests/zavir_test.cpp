@@ -359,6 +359,9 @@ TEST_F(ZavirTest, AddressAnswerWithoutAddressesTakesNoReading) {
     const DWORD none[3] = {0, 0, 0};
     LONG x = 5, y = 6;
     EXPECT_FALSE(RawPositionFromAnswer(none, TRUE, &x, &y));
+    const DWORD onlyX[3] = {0x1000, 0, 0}, onlyY[3] = {0, 0x1000, 0};  // never followed
+    EXPECT_FALSE(RawPositionFromAnswer(onlyX, TRUE, &x, &y));
+    EXPECT_FALSE(RawPositionFromAnswer(onlyY, TRUE, &x, &y));
     EXPECT_EQ(x, 5);
     EXPECT_EQ(y, 6);
     const DWORD values[3] = {0, 0, 0};
@@ -372,6 +375,8 @@ TEST_F(ZavirTest, OversizedBuffersAreRefused) {
     ASSERT_TRUE(OpenZavirDriver(&d));
     DWORD big[8] = {};
     EXPECT_FALSE(ZavirRequest(&d, kPacketRequest, big, sizeof big, big, sizeof big));
+    EXPECT_FALSE(ZavirRequest(&d, kPacketRequest, big, 17, big, 16));  // one byte past a frame
+    EXPECT_FALSE(ZavirRequest(&d, kPacketRequest, big, 16, big, 17));
     EXPECT_TRUE(fake::DeviceRequests().empty());
     CloseZavirDriver(&d);
 }
@@ -387,6 +392,8 @@ TEST(TouchPacketCoding, SevenBitBytesCarryFourteenBitCoordinates) {
     EXPECT_TRUE(IsReleasePacket(release));
     DWORD notRelease[4] = {0xFE, 0x10, 0, 0};
     EXPECT_FALSE(IsReleasePacket(notRelease));
+    DWORD eighthBit[4] = {0, 0, 0, 0x80};
+    EXPECT_FALSE(DecodeTouchPacket(eighthBit, &x, &y));
 }
 
 }  // namespace

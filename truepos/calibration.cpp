@@ -8,12 +8,12 @@ LONG Low32(long long value) { return (LONG)(DWORD)((unsigned long long)value & 0
 
 }  // namespace
 
-void LoadCalibrationSettings(TouchSettings* settings) {
-    LoadSettingValues(settings, kTrueposValues);
+BOOL LoadCalibrationSettings(TouchSettings* settings) {
+    return LoadSettingValues(settings, kTrueposValues);
 }
 
-void SaveCalibrationSettings(const TouchSettings* settings) {
-    SaveSettingValues(settings, kTrueposValues);
+BOOL SaveCalibrationSettings(const TouchSettings* settings) {
+    return SaveSettingValues(settings, kTrueposValues);
 }
 
 void CornersFromSettings(const TouchSettings* s, CornerSet* c) {

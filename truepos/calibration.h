@@ -21,16 +21,19 @@ enum ReadingStage { kTopLeftReading, kTopRightReading, kBottomLeftReading, kBott
 
 struct CalibrationValues {
     TouchSettings settings;  // working values; its eight corners are the working CornerSet
+    BOOL loaded;             // the settings were read at dialog start
     CornerSet saved;         // taken once at dialog start, read only by Cancel
     RawReading readings[kReadingCount];
 };
 
 // Load: the thirteen values in record order.  Without the key nothing is
-// read and nothing defaulted; a value that can't be read takes its default.
-void LoadCalibrationSettings(TouchSettings* settings);
+// read and nothing defaulted (FALSE); a value that can't be read takes its
+// default.
+BOOL LoadCalibrationSettings(TouchSettings* settings);
 
 // Save: the thirteen values as REG_DWORD; the key is never created here.
-void SaveCalibrationSettings(const TouchSettings* settings);
+// TRUE only when every value was stored.
+BOOL SaveCalibrationSettings(const TouchSettings* settings);
 
 void CornersFromSettings(const TouchSettings* settings, CornerSet* corners);
 void CornersToSettings(const CornerSet* corners, TouchSettings* settings);

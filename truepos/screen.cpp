@@ -20,6 +20,8 @@ const int kHiddenAtStart[] = {IDC_TARGET_TOPLEFT, IDC_TARGET_TOPRIGHT, IDC_TARGE
 
 const char kNoDriverText[] = "Cannot Load ZAVIR.VXD";
 const char kNoDriverCaption[] = "Load VXD Message";
+const char kNotSavedText[] = "Cannot Save Settings";
+const char kNotSavedCaption[] = "Save Settings Message";
 
 #define COUNT_OF(a) (int)(sizeof(a) / sizeof((a)[0]))
 
@@ -66,7 +68,7 @@ void TellNoDriver(HWND dialog) {
 
 // With the driver open: the values to start from, and calibration mode.
 void TakeDriver() {
-    LoadCalibrationSettings(&g_values.settings);
+    g_values.loaded = LoadCalibrationSettings(&g_values.settings);
     SetCalibrationMode(&g_screen.driver, 1, 0);
     TakeSavedCorners(&g_values);
     g_screen.acquiring = 1;
@@ -184,20 +186,28 @@ void Retry(HWND dialog) {
     Show(dialog, IDC_BANNER, TRUE);
 }
 
+// The new corners stay in force for this session whether or not they could
+// be stored.  Values that were never loaded are not written: the five
+// carried ones would go in as zeros.
 void Accept(HWND dialog) {
     SetCalibrationMode(&g_screen.driver, 0, 0);
     g_screen.acquiring = 0;
-    SaveCalibrationSettings(&g_values.settings);
+    if (!g_values.loaded || !SaveCalibrationSettings(&g_values.settings))
+        MessageBoxA(dialog, kNotSavedText, kNotSavedCaption, MB_ICONEXCLAMATION | MB_OK);
     CloseZavirDriver(&g_screen.driver);
     EndDialog(dialog, 0);
 }
 
+// Without loaded settings there are no earlier corners to give back, and
+// zeros would collapse the pointer's mapping for the rest of the session.
 void Drop(HWND dialog) {
     RestoreSavedCorners(&g_values);
     g_screen.acquiring = 0;
-    CornerSet corners;
-    CornersFromSettings(&g_values.settings, &corners);
-    SendCorners(&g_screen.driver, &corners);
+    if (g_values.loaded) {
+        CornerSet corners;
+        CornersFromSettings(&g_values.settings, &corners);
+        SendCorners(&g_screen.driver, &corners);
+    }
     SetCalibrationMode(&g_screen.driver, 0, 0);
     RestorePointer();
     CloseZavirDriver(&g_screen.driver);

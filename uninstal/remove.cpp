@@ -64,15 +64,25 @@ bool ComposePath(const char* head, const char* tail) {
     return true;
 }
 
+// Whether the open key still has a subkey; one whose name is too long for
+// the buffer counts too.
+bool HoldsSubkey(HKEY key) {
+    char name[MAX_PATH];
+    DWORD length = sizeof name;
+    return RegEnumKeyExA(key, 0, name, &length, NULL, NULL, NULL, NULL) != ERROR_NO_MORE_ITEMS;
+}
+
 // Deletes the listed values of an HKLM key, then the key itself.  A key
-// that doesn't open is passed over with its values.
+// that doesn't open is passed over with its values.  A key that still has
+// a subkey stays: Windows 9x would delete the subkey with it.
 void RemoveKeyWithValues(const char* subKey, const char* const* names, size_t count) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return;
     for (size_t i = 0; i < count; ++i) RegDeleteValueA(key, names[i]);
+    bool keep = HoldsSubkey(key);
     RegCloseKey(key);
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, subKey);
+    if (!keep) RegDeleteKeyA(HKEY_LOCAL_MACHINE, subKey);
 }
 
 void RemoveRunEntry() {

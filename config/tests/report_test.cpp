@@ -56,6 +56,10 @@ TEST_F(ReportTest, UnterminatedOrOverlongFolderTextIsCutSafely) {
     EXPECT_THAT(r, HasSubstr("Programs folder: (unknown)"));
     fake::RegPut(shell, "Programs", REG_SZ, {'C', ':', '\\', 'P'});  // no NUL
     EXPECT_THAT(Report(), HasSubstr("Programs folder: C:\\P\\ZAVIR\r\n"));
+    fake::RegPut(shell, "Programs", REG_SZ, std::vector<uint8_t>(MAX_PATH, 'q'));  // the limit
+    EXPECT_THAT(Report(), HasSubstr(": " + std::string(MAX_PATH - 1, 'q') + "\\ZAVIR\r\n"));
+    fake::RegPut(shell, "Programs", REG_SZ, std::vector<uint8_t>(MAX_PATH + 1, 'q'));
+    EXPECT_THAT(Report(), HasSubstr("Programs folder: (unknown)"));
 }
 
 }  // namespace

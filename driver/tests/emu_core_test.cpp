@@ -148,6 +148,7 @@ TEST(AbsoluteInputCoordinate, LandsOnTheSamePixelTruncatedOrRounded) {
         }
         EXPECT_EQ(AbsoluteInputCoordinate(-5, size), 0);
         EXPECT_EQ(AbsoluteInputCoordinate(size + 5, size), AbsoluteInputCoordinate(size - 1, size));
+        EXPECT_EQ(AbsoluteInputCoordinate(size, size), AbsoluteInputCoordinate(size - 1, size));
     }
 }
 
@@ -185,6 +186,11 @@ TEST(FormatRequestLine, WritesNothingIntoATooSmallBuffer) {
     ZavirWireRequest r = Request(0x222043, 16, 16, {1, 2, 3, 4});
     EXPECT_EQ(FormatRequestLine(small, sizeof small, &r), 0);
     EXPECT_STREQ(small, "");
+    // The longest line with its terminator fits 55 bytes exactly, and only those.
+    char exact[55];
+    r.code = 0xDEADBEEF;
+    EXPECT_EQ(FormatRequestLine(exact, sizeof exact, &r), 54);
+    EXPECT_EQ(FormatRequestLine(exact, sizeof exact - 1, &r), 0);
 }
 
 class EmuStateTest : public ::testing::Test {
@@ -321,6 +327,7 @@ TEST_F(EmuStateTest, BadRequestsFailAndChangeNothing) {
         {"raw position with no room", Request(kReadRawPositionRequest, 12, 4)},
         {"input larger than a frame", Request(kLeftUpCornerRequest, 17, 12, {1, 2})},
         {"answer larger than a frame", Request(kHandOverRequest, 12, 0x10000, {0})},
+        {"answer one byte past a frame", Request(kHandOverRequest, 12, 17, {0})},
         {"lead byte as data", Request(kPacketRequest, 16, 16, {0xFF, 1, 2, 3})},
         {"half a release marker", Request(kPacketRequest, 16, 16, {0xFE, 0x10, 0, 0})},
     };

@@ -32,12 +32,15 @@ size_t CountOf(const std::string& name);
 
 // ---- the system and the functions looked up at run time -------------------
 // GetVersion's answer; a fresh machine is Windows XP (0x0A280105).  Windows
-// 98 is 0xC0000A04: the high bit marks the Windows 9x family.
+// 98 is 0xC0000A04: the high bit marks the Windows 9x family, whose
+// RegDeleteKeyA deletes a key together with its subkeys.
 void SetVersion(DWORD version);
 // GetProcAddress finds the fake's exports by name (the module is not
 // looked at) unless hidden: a hidden one answers NULL, as on a system
 // that lacks it.  Known: ProcessIdToSessionId, CancelIo,
-// GetNamedPipeServerSessionId.
+// GetNamedPipeServerSessionId, and OpenProcessToken, LookupPrivilegeValueA
+// and AdjustTokenPrivileges, which are recorded as calls like the
+// platform's own.
 void HideExport(const std::string& name);
 // The session ProcessIdToSessionId reports for this process; 1 at start.
 void SetSessionId(DWORD session);
@@ -59,6 +62,9 @@ std::vector<std::string> RegValueNames(const std::string& path);
 std::vector<std::string> RegSubkeys(const std::string& path);
 // Opening or creating this key fails with ERROR_ACCESS_DENIED.
 void RegDenyOpen(const std::string& path);
+// Only KEY_READ opens this key, as for a standard user on Windows 2000 and
+// later; any handle opened without KEY_SET_VALUE refuses writes.
+void RegReadOnly(const std::string& path);
 // The access mask of each successful open or create, in order.
 std::vector<REGSAM> RegAccessMasks();
 
@@ -68,6 +74,8 @@ std::vector<REGSAM> RegAccessMasks();
 // "C:\WINDOWS\SYSTEM".
 void SetCurrentDir(const std::string& path);
 void SetSystemDir(const std::string& path);
+// The program's own file (GetModuleFileNameA); "C:\SETUP\SETUP.EXE" at start.
+void SetModulePath(const std::string& path);
 void PutFile(const std::string& path, const std::string& contents);
 void MakeDir(const std::string& path);
 bool FileExists(const std::string& path);
@@ -255,6 +263,11 @@ const std::vector<TrayCall>& TrayCalls();
 const std::vector<UINT>& ExitWindowsCalls();
 // A top-level window of another program.
 HWND AddForeignWindow(const std::string& className, const std::string& title);
+// A program already running from `path` (its file in use) with a top-level
+// window of `className`.  Asked to close (WM_CLOSE), it ends `endsAfterMs`
+// later on the clock (-1: never): its window goes and its file is free.
+HWND AddRunningProgram(const std::string& path, const std::string& className,
+                       long endsAfterMs);
 void SetScreenSize(int width, int height);
 void FailRegisterClass(bool fail);
 struct ClassInfo {

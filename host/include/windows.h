@@ -279,6 +279,31 @@ BOOL WINAPI GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD transferred, 
 BOOL WINAPI WaitNamedPipeA(LPCSTR name, DWORD ms);
 DWORD WINAPI GetTickCount(void);
 
+// ---- other programs, the process's own file and its privileges ----------
+#define SYNCHRONIZE 0x00100000L
+#define TOKEN_QUERY 0x0008
+#define TOKEN_ADJUST_PRIVILEGES 0x0020
+#define SE_PRIVILEGE_ENABLED 0x00000002L
+
+typedef struct _LUID {
+    DWORD LowPart;
+    LONG HighPart;
+} LUID, *PLUID;
+
+typedef struct _LUID_AND_ATTRIBUTES {
+    LUID Luid;
+    DWORD Attributes;
+} LUID_AND_ATTRIBUTES;
+
+typedef struct _TOKEN_PRIVILEGES {
+    DWORD PrivilegeCount;
+    LUID_AND_ATTRIBUTES Privileges[1];
+} TOKEN_PRIVILEGES, *PTOKEN_PRIVILEGES;
+
+HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD processId);
+HANDLE WINAPI GetCurrentProcess(void);
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+
 // ---- registry -----------------------------------------------------------
 #define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
 #define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
@@ -581,6 +606,7 @@ int WINAPI ShowCursor(BOOL show);
 BOOL WINAPI MessageBeep(UINT type);
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR title);
+DWORD WINAPI GetWindowThreadProcessId(HWND hwnd, LPDWORD processId);
 BOOL WINAPI SetForegroundWindow(HWND hwnd);
 UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc);
 BOOL WINAPI KillTimer(HWND hwnd, UINT_PTR id);

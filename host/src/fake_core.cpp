@@ -23,6 +23,49 @@ BOOL WINAPI FakeProcessIdToSessionId(DWORD process, DWORD* session) {
     return TRUE;
 }
 
+// The process's access token and the one privilege the fake knows.
+HANDLE const kToken = (HANDLE)0x7070;
+const LUID kShutdownLuid = {19, 0};
+
+std::string DescribeHandle(HANDLE h) {
+    if (h == kToken) return "token";
+    if (h == GetCurrentProcess()) return "this process";
+    return internal::Format("%p", h);
+}
+
+BOOL WINAPI FakeOpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
+    internal::Record("OpenProcessToken",
+                     internal::Format("%s, 0x%x", DescribeHandle(process).c_str(), access));
+    *token = kToken;
+    return TRUE;
+}
+
+BOOL WINAPI FakeLookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid) {
+    internal::Record("LookupPrivilegeValueA",
+                     internal::Quote(system) + ", " + internal::Quote(name));
+    if (system || !name || strcmp(name, "SeShutdownPrivilege") != 0) return FALSE;
+    *luid = kShutdownLuid;
+    return TRUE;
+}
+
+BOOL WINAPI FakeAdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state,
+                                      DWORD length, PTOKEN_PRIVILEGES previous,
+                                      LPDWORD returned) {
+    std::string privileges;
+    for (DWORD i = 0; state && i < state->PrivilegeCount; ++i)
+        privileges += internal::Format(", luid=%u:%d attributes=0x%x",
+                                       state->Privileges[i].Luid.LowPart,
+                                       state->Privileges[i].Luid.HighPart,
+                                       state->Privileges[i].Attributes);
+    internal::Record("AdjustTokenPrivileges",
+                     internal::Format("%s, %d, count=%u%s, %u, %s, %s",
+                                      DescribeHandle(token).c_str(), disableAll,
+                                      state ? state->PrivilegeCount : 0, privileges.c_str(),
+                                      length, previous ? "set" : "NULL",
+                                      returned ? "set" : "NULL"));
+    return token == kToken;
+}
+
 struct Export {
     const char* name;
     FARPROC function;
@@ -31,6 +74,9 @@ const Export kExports[] = {
     {"ProcessIdToSessionId", (FARPROC)(void*)FakeProcessIdToSessionId},
     {"CancelIo", (FARPROC)(void*)internal::FakeCancelIo},
     {"GetNamedPipeServerSessionId", (FARPROC)(void*)internal::FakeGetNamedPipeServerSessionId},
+    {"OpenProcessToken", (FARPROC)(void*)FakeOpenProcessToken},
+    {"LookupPrivilegeValueA", (FARPROC)(void*)FakeLookupPrivilegeValueA},
+    {"AdjustTokenPrivileges", (FARPROC)(void*)FakeAdjustTokenPrivileges},
 };
 }  // namespace
 
@@ -112,6 +158,7 @@ using fake::internal::Record;
 DWORD WINAPI GetLastError(void) { return fake::g_lastError; }
 DWORD WINAPI GetVersion(void) { return fake::g_version; }
 DWORD WINAPI GetCurrentProcessId(void) { return 4242; }
+HANDLE WINAPI GetCurrentProcess(void) { return (HANDLE)(intptr_t)-1; }
 
 HMODULE WINAPI LoadLibraryA(LPCSTR name) {
     return GetModuleHandleA(name);

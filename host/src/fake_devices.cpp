@@ -1,5 +1,6 @@
-// Serial ports, the kernel driver device, the driver stand-in's pipe, and
-// the processes a program starts (which may serve that pipe).
+// Serial ports, the kernel driver device, the driver stand-in's pipe, the
+// processes a program starts (which may serve that pipe) and programs that
+// were running before it (which end when asked to close).
 // Serial reads follow the time-out rules the touch service sets: a read
 // returns what is queued up to the count asked for, and a silence on the
 // line (a gap) ends it early; an empty timed-out read succeeds with 0 bytes.
@@ -31,10 +32,10 @@ struct Port {
     bool failGet = false, failSet = false;
 };
 
-enum HandleKind { kSerial, kDevice, kPipe, kProcess, kThread, kEvent };
+enum HandleKind { kSerial, kDevice, kPipe, kProcess, kThread, kRunning, kEvent };
 struct OpenHandle {
     HandleKind kind;
-    int port;  // a process's or thread's index in g_processes
+    int port;  // a process's or thread's index in g_processes (g_running)
     std::vector<uint8_t> pipeIn;   // request bytes not yet a whole frame
     std::deque<uint8_t> pipeOut;   // answer bytes not yet read
     bool broken = false;           // the pipe's server went away
@@ -68,9 +69,28 @@ DWORD g_now = 0;
 
 void BreakStandIn();
 
-// The clock moves on: started programs serve and end on their schedule.
+struct RunningProgram {
+    std::string path;
+    HWND window;
+    long endsAfterMs;  // once asked to close; -1: never
+    bool asked = false;
+    DWORD askedAt = 0;
+    bool ended = false;
+};
+std::vector<RunningProgram> g_running;  // process id 5000 + 4 * index
+const DWORD kFirstRunningId = 5000;
+
+// The clock moves on: started programs serve and end on their schedule,
+// running ones end once they were asked to and their time is up.
 void Advance(DWORD ms) {
     g_now += ms;
+    for (RunningProgram& r : g_running) {
+        if (r.ended || !r.asked || r.endsAfterMs < 0 || g_now - r.askedAt < (DWORD)r.endsAfterMs)
+            continue;
+        r.ended = true;
+        internal::ReleaseFile(r.path);
+        internal::EndProgramWindow(r.window);
+    }
     for (size_t i = 0; i < g_processes.size(); ++i) {
         Process& p = g_processes[i];
         if (p.ended) continue;
@@ -260,7 +280,16 @@ void ResetDevices() {
     g_programs.clear();
     g_started.clear();
     g_processes.clear();
+    g_running.clear();
     g_now = 0;
+}
+
+void AskToClose(DWORD processId) {
+    size_t index = (processId - kFirstRunningId) / 4;
+    if (processId < kFirstRunningId || index >= g_running.size() || g_running[index].asked) return;
+    g_running[index].asked = true;
+    g_running[index].askedAt = g_now;
+    Advance(0);
 }
 }  // namespace internal
 
@@ -338,8 +367,21 @@ const std::vector<StartedProcess>& StartedProcesses() { return g_started; }
 int OpenProcessHandles() {
     int n = 0;
     for (const auto& h : g_handles)
-        if (h.second.kind == kProcess || h.second.kind == kThread) ++n;
+        if (h.second.kind == kProcess || h.second.kind == kThread || h.second.kind == kRunning)
+            ++n;
     return n;
+}
+
+HWND AddRunningProgram(const std::string& path, const std::string& className,
+                       long endsAfterMs) {
+    MarkInUse(path);
+    RunningProgram program;
+    program.path = path;
+    program.endsAfterMs = endsAfterMs;
+    program.window =
+        internal::AddProgramWindow(className, kFirstRunningId + 4 * (DWORD)g_running.size());
+    g_running.push_back(program);
+    return program.window;
 }
 
 }  // namespace fake
@@ -617,6 +659,34 @@ BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine,
     return TRUE;
 }
 
+HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD processId) {
+    Record("OpenProcess", Format("0x%x, %d, %u", access, inherit, processId));
+    size_t index = (processId - kFirstRunningId) / 4;
+    if (processId < kFirstRunningId || index >= g_running.size() || g_running[index].ended) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return NULL;
+    }
+    return NewHandle(kRunning, (int)index);
+}
+
+// A running program's process: signalled once it ended.
+static DWORD WaitForRunning(const RunningProgram& r, DWORD ms) {
+    if (r.ended) return WAIT_OBJECT_0;
+    if (r.asked && r.endsAfterMs >= 0) {
+        DWORD left = r.askedAt + (DWORD)r.endsAfterMs - g_now;
+        if (left <= ms) {
+            Advance(left);
+            return WAIT_OBJECT_0;
+        }
+    }
+    if (ms == INFINITE) {
+        fprintf(stderr, "fake: endless wait for a program that never ends\n");
+        abort();
+    }
+    Advance(ms);
+    return WAIT_TIMEOUT;
+}
+
 DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ms) {
     Record("WaitForSingleObject", Format("%p, %u", h, ms));
     auto it = g_handles.find(h);
@@ -629,6 +699,8 @@ DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ms) {
         Advance(ms);
         return WAIT_TIMEOUT;
     }
+    if (it != g_handles.end() && it->second.kind == kRunning)
+        return WaitForRunning(g_running[it->second.port], ms);
     if (it == g_handles.end() || it->second.kind != kProcess) {
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;

@@ -25,6 +25,7 @@ std::map<std::string, std::string> g_dirs; // lower-case full path -> as written
 std::set<std::string> g_failing;
 std::string g_currentDir;
 std::string g_systemDir;
+std::string g_modulePath;
 
 std::string Absolute(const std::string& path) {
     if (path.size() >= 2 && path[1] == ':') return path;
@@ -69,12 +70,18 @@ void AddDir(const std::string& path) {
 }  // namespace
 
 namespace internal {
+void ReleaseFile(const std::string& path) {
+    auto it = g_files.find(Key(path));
+    if (it != g_files.end()) it->second.inUse = false;
+}
+
 void ResetFiles() {
     g_files.clear();
     g_dirs.clear();
     g_failing.clear();
     g_currentDir = "C:\\SETUP";
     g_systemDir = "C:\\WINDOWS\\SYSTEM";
+    g_modulePath = "C:\\SETUP\\SETUP.EXE";
     AddDir("C:\\");
     AddDir(g_currentDir);
     AddDir(g_systemDir);
@@ -89,6 +96,7 @@ void SetSystemDir(const std::string& path) {
     g_systemDir = path;
     if (path.size() < MAX_PATH) AddDir(path);
 }
+void SetModulePath(const std::string& path) { g_modulePath = path; }
 void PutFile(const std::string& path, const std::string& contents) {
     std::string key = Key(path);
     AddDir(ParentKey(key));
@@ -183,5 +191,19 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
     UINT length = (UINT)g_systemDir.size();
     if (!buffer || size <= length) return length + 1;
     memcpy(buffer, g_systemDir.c_str(), length + 1);
+    return length;
+}
+
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
+    Record("GetModuleFileNameA", Format("%s, size=%u", module ? "module" : "NULL", size));
+    // As Windows XP does: a path that doesn't fit is cut to the buffer's
+    // size with no terminator, and the size is returned.
+    DWORD length = (DWORD)g_modulePath.size();
+    if (length >= size) {
+        memcpy(buffer, g_modulePath.data(), size);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return size;
+    }
+    memcpy(buffer, g_modulePath.c_str(), length + 1);
     return length;
 }

@@ -1,7 +1,8 @@
 // In-memory registry with the semantics the programs rely on: keys and
 // values matched without regard to case, creation dispositions,
-// ERROR_MORE_DATA for short buffers, and key deletion refused while a key
-// still has subkeys.
+// ERROR_MORE_DATA for short buffers, writes refused through a handle
+// opened for reading, and key deletion refused while a key still has
+// subkeys (Windows 9x, told by GetVersion, deletes them with it).
 #include <map>
 #include <memory>
 #include <set>
@@ -42,7 +43,8 @@ struct Key {
 
 Key g_hklm{"HKLM", {}, {}};
 Key g_hkcu{"HKCU", {}, {}};
-std::set<std::string> g_denied;  // lower-case full paths
+std::set<std::string> g_denied;    // lower-case full paths
+std::set<std::string> g_readOnly;  // likewise: only KEY_READ opens them
 std::vector<REGSAM> g_masks;
 
 struct OpenKey {
@@ -107,7 +109,18 @@ std::string Join(HKEY root, LPCSTR sub) {
     return path;
 }
 
-bool Denied(const std::string& path) { return g_denied.count(Lower(path)) != 0; }
+bool Denied(const std::string& path, REGSAM access) {
+    if (g_denied.count(Lower(path))) return true;
+    return g_readOnly.count(Lower(path)) && (access & ~(REGSAM)KEY_READ) != 0;
+}
+
+// A handle that may change its key's values.
+bool Writable(HKEY h) {
+    auto it = g_open.find(h);
+    return it != g_open.end() && (it->second.access & KEY_SET_VALUE) != 0;
+}
+
+bool Windows9x() { return (GetVersion() & 0x80000000u) != 0; }
 
 Key* KeyOf(HKEY h) {
     auto it = g_open.find(h);
@@ -138,6 +151,7 @@ void ResetRegistry() {
     g_hkcu.values.clear();
     g_hkcu.subkeys.clear();
     g_denied.clear();
+    g_readOnly.clear();
     g_masks.clear();
     g_open.clear();
 }
@@ -221,6 +235,7 @@ std::vector<std::string> RegSubkeys(const std::string& path) {
 }
 
 void RegDenyOpen(const std::string& path) { g_denied.insert(Lower(path)); }
+void RegReadOnly(const std::string& path) { g_readOnly.insert(Lower(path)); }
 std::vector<REGSAM> RegAccessMasks() { return g_masks; }
 
 }  // namespace fake
@@ -231,7 +246,7 @@ LONG WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access
     std::string path = Join(root, subKey);
     Record("RegOpenKeyExA", path + ", " + AccessName(access));
     (void)options;
-    if (Denied(path)) return ERROR_ACCESS_DENIED;
+    if (Denied(path, access)) return ERROR_ACCESS_DENIED;
     if (!Walk(path, false)) return ERROR_FILE_NOT_FOUND;
     *result = NewHandle(path, access);
     return ERROR_SUCCESS;
@@ -245,7 +260,7 @@ LONG WINAPI RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD reserved, LPSTR keyC
            Format("%s, class=%s, options=%u, %s, sa=%s", path.c_str(), Quote(keyClass).c_str(),
                   options, AccessName(access).c_str(), sa ? "set" : "NULL"));
     (void)reserved;
-    if (Denied(path)) return ERROR_ACCESS_DENIED;
+    if (Denied(path, access)) return ERROR_ACCESS_DENIED;
     bool created = false;
     if (!Walk(path, true, &created)) return ERROR_FILE_NOT_FOUND;
     *result = NewHandle(path, access);
@@ -293,6 +308,7 @@ LONG WINAPI RegSetValueExA(HKEY h, LPCSTR name, DWORD reserved, DWORD type, cons
     (void)reserved;
     Key* key = KeyOf(h);
     if (!key) return ERROR_INVALID_HANDLE;
+    if (!Writable(h)) return ERROR_ACCESS_DENIED;
     RegPut(g_open[h].path, name ? name : "", type,
            std::vector<uint8_t>(data, data + size));
     return ERROR_SUCCESS;
@@ -302,6 +318,7 @@ LONG WINAPI RegDeleteValueA(HKEY h, LPCSTR name) {
     Record("RegDeleteValueA", RootName(h) + ", " + (name ? name : ""));
     Key* key = KeyOf(h);
     if (!key) return ERROR_INVALID_HANDLE;
+    if (!Writable(h)) return ERROR_ACCESS_DENIED;
     for (size_t i = 0; i < key->values.size(); ++i) {
         if (Lower(key->values[i].name) == Lower(name ? name : "")) {
             key->values.erase(key->values.begin() + i);
@@ -321,7 +338,7 @@ LONG WINAPI RegDeleteKeyA(HKEY root, LPCSTR subKey) {
     Key* parent = Walk(parentPath, false);
     Key* key = Walk(path, false);
     if (!parent || !key) return ERROR_FILE_NOT_FOUND;
-    if (!key->subkeys.empty()) return ERROR_ACCESS_DENIED;  // NT refuses
+    if (!key->subkeys.empty() && !Windows9x()) return ERROR_ACCESS_DENIED;  // NT refuses
     for (size_t i = 0; i < parent->subkeys.size(); ++i) {
         if (parent->subkeys[i].get() == key) {
             parent->subkeys.erase(parent->subkeys.begin() + i);

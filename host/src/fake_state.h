@@ -24,6 +24,15 @@ BOOL WINAPI FakeCancelIo(HANDLE h);
 BOOL WINAPI FakeGetNamedPipeServerSessionId(HANDLE h, ULONG* session);
 DWORD SessionId();
 
+// Another program's top-level window, titled like its class; it goes
+// when that program ends.
+HWND AddProgramWindow(const std::string& className, DWORD processId);
+void EndProgramWindow(HWND hwnd);
+// WM_CLOSE reached a window of that running program.
+void AskToClose(DWORD processId);
+// A program's file is no longer in use.
+void ReleaseFile(const std::string& path);
+
 // Per-service resets, called by fake::Reset().
 void ResetRegistry();
 void ResetFiles();

@@ -30,6 +30,7 @@ struct Win {
     INT_PTR result = 0;
     bool foreign = false;
     bool shownByProgram = false;
+    DWORD processId = 0;  // another program's; 0 for the program under test
 };
 
 std::map<int, DialogTemplate> g_templates;
@@ -179,6 +180,7 @@ LRESULT Deliver(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     if (w->info.parent) return ControlMessage(*w, msg, wParam, lParam);
     if (w->wndProc) return w->wndProc(h, msg, wParam, lParam);
+    if (w->foreign && msg == WM_CLOSE && w->processId) internal::AskToClose(w->processId);
     return 0;
 }
 
@@ -204,6 +206,16 @@ void ResetWindows() {
     g_failRegister = false;
     g_classes.clear();
     g_timers.clear();
+}
+
+HWND AddProgramWindow(const std::string& className, DWORD processId) {
+    HWND h = AddForeignWindow(className, className);
+    Find(h)->processId = processId;
+    return h;
+}
+
+void EndProgramWindow(HWND hwnd) {
+    if (Win* w = Find(hwnd)) w->info.alive = false;
 }
 }  // namespace internal
 
@@ -711,6 +723,15 @@ HWND WINAPI FindWindowA(LPCSTR className, LPCSTR title) {
         return h;
     }
     return nullptr;
+}
+
+DWORD WINAPI GetWindowThreadProcessId(HWND hwnd, LPDWORD processId) {
+    Record("GetWindowThreadProcessId", Describe(hwnd));
+    Win* w = Live(hwnd);
+    if (!w) return 0;
+    DWORD process = w->processId ? w->processId : GetCurrentProcessId();
+    if (processId) *processId = process;
+    return process + 2;
 }
 
 BOOL WINAPI SetForegroundWindow(HWND hwnd) {

@@ -164,7 +164,39 @@ TEST_F(SetupTest, PageSequenceFollowsEachPagesResult) {
     EXPECT_FALSE(fake::TopLevelWindows()[0].visible);
     // Reboot closes the page first, then asks for a plain restart.
     EXPECT_THAT(fake::ArgsOf("ExitWindowsEx"), ElementsAre("0x2, 0"));
-    EXPECT_EQ(fake::CallNames()[fake::CallNames().size() - 2], "EndDialog");
+    EXPECT_EQ(fake::CallNames()[fake::CallNames().size() - 6], "EndDialog");
+}
+
+// The NT family restarts only with the shutdown privilege enabled; its
+// calls are looked up at run time, and the restart is asked for regardless.
+TEST_F(SetupTest, RebootEnablesTheShutdownPrivilegeOnTheNtFamily) {
+    struct Case {
+        DWORD version;
+        const char* hidden;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {0x0A280105u, "",
+         {"OpenProcessToken this process, 0x28",
+          "LookupPrivilegeValueA NULL, \"SeShutdownPrivilege\"",
+          "AdjustTokenPrivileges token, 0, count=1, luid=19:0 attributes=0x2, 0, NULL, NULL",
+          "CloseHandle 0x7070"}},
+        {0xC0000A04u, "", {}},  // Windows 98
+        {0x0A280105u, "AdjustTokenPrivileges", {}},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        fake::SetVersion(c.version);
+        fake::HideExport(c.hidden);
+        Through();
+        Run();
+        std::vector<std::string> calls;
+        for (const fake::Call& call : fake::Calls()) {
+            if (call.name == "EndDialog") calls.clear();
+            else if (call.name != "ExitWindowsEx") calls.push_back(call.name + " " + call.args);
+        }
+        EXPECT_EQ(calls, c.calls);
+        EXPECT_THAT(fake::ExitWindowsCalls(), ElementsAre((UINT)EWX_REBOOT));
+    }
 }
 
 TEST_F(SetupTest, APageThatFailsEndsTheWizardInsteadOfSkippingAhead) {
@@ -219,6 +251,11 @@ TEST_F(SetupTest, SummaryLinesNameThePortAndOnlyTheIrqsOnOffer) {
         {1, 6, 1, "COM Port Setting : COM 1", "Right Button Setting :  ON"},
         {1, 8, 2, "COM Port Setting : COM 1", "Right Button Setting : OFF"},
         {4, 15, 0, "COM Port Setting : COM 4, IRQ 15", "Right Button Setting : OFF"},
+        {4, 16, 0, "COM Port Setting : COM 4", "Right Button Setting : OFF"},
+        {2, 3, 0, "COM Port Setting : COM 2, IRQ 3", "Right Button Setting : OFF"},
+        {3, 2, 0, "COM Port Setting : COM 3", "Right Button Setting : OFF"},
+        {5, 4, 0, "COM Port Setting :      ", "Right Button Setting : OFF"},
+        {0, 4, 0, "COM Port Setting :      ", "Right Button Setting : OFF"},
         {7, 4, 0, "COM Port Setting :      ", "Right Button Setting : OFF"},
         {-2147483647 - 1, 10, -1, "COM Port Setting :      ", "Right Button Setting : OFF"},
     };
@@ -359,7 +396,7 @@ TEST_F(SetupTest, SettingsOfAFirstRunAndOfARunOverAnEarlierInstallation) {
         check();
     }
     EXPECT_EQ(fake::ArgsOf("CopyFileA")[1],
-              "\"STARTVXD.EXE\", \"C:\\WINDOWS\\SYSTEM\\STARTVXD.EXE\", 0");
+              "\"C:\\SETUP\\STARTVXD.EXE\", \"C:\\WINDOWS\\SYSTEM\\STARTVXD.EXE\", 0");
 }
 
 // Cancel takes back only what this run put in place.
@@ -400,6 +437,9 @@ TEST_F(SetupTest, CancelRemovesOnlyWhatThisRunCreated) {
 }
 
 TEST_F(SetupTest, InstallationWritesEntriesThenCopiesInOrder) {
+    // Started from elsewhere: the medium is where SETUP.EXE is.
+    fake::SetCurrentDir("C:\\WINDOWS");
+    for (const char* f : kFiles) fake::PutFile("C:\\WINDOWS\\"s + f, "not the medium's");
     Through();
     Run();
     auto text = [](const char* key, const char* value) {
@@ -409,8 +449,8 @@ TEST_F(SetupTest, InstallationWritesEntriesThenCopiesInOrder) {
     EXPECT_EQ(text("HKCU\\Control Panel\\DeskTop", "DoubleClickHeight"), "140\0"s);
     EXPECT_EQ(text("HKCU\\Control Panel\\DeskTop", "DoubleClickWidth"), "140\0"s);
     EXPECT_EQ(text("HKCU\\Control Panel\\Mouse", "DoubleClickSpeed"), "1500\0"s);
-    EXPECT_EQ(text(kRun, "Zavir"), "1"s + kPrograms + "\\ZAVIR\\TOUCH.EXE\0"s);
-    EXPECT_EQ(text(kRunServices, "Zavir"), "1C:\\WINDOWS\\SYSTEM\\STARTVXD.EXE\0"s);
+    EXPECT_EQ(text(kRun, "Zavir"), "1\""s + kPrograms + "\\ZAVIR\\TOUCH.EXE\"\0"s);
+    EXPECT_EQ(text(kRunServices, "Zavir"), "1\"C:\\WINDOWS\\SYSTEM\\STARTVXD.EXE\"\0"s);
     EXPECT_THAT(fake::ArgsOf("RegOpenKeyExA"), Contains(kShell + ", KEY_READ"s));
     EXPECT_THAT(fake::ArgsOf("SetTimer"), ElementsAre("dialog 125, 1, 200, NULL"));
 
@@ -422,7 +462,7 @@ TEST_F(SetupTest, InstallationWritesEntriesThenCopiesInOrder) {
     expected.push_back("\"" + folder + "\", sa=NULL");
     for (const char* f : kFiles) {
         expected.push_back("dialog 125, 1072, \"Now Write "s + f + "\"");
-        expected.push_back("\""s + f + "\", \"" + folder + "\\" + f + "\", 0");
+        expected.push_back("\"C:\\SETUP\\"s + f + "\", \"" + folder + "\\" + f + "\", 0");
         EXPECT_EQ(fake::FileContents(folder + "\\" + f), "new "s + f);
     }
     expected.push_back("dialog 125, 1072, \"Installation Driver OK !!\"");
@@ -444,36 +484,84 @@ TEST_F(SetupTest, InstallationWritesEntriesThenCopiesInOrder) {
     EXPECT_EQ(work, expected);
 }
 
-// A path that does not fit its 256-character buffer is not written at all;
-// the rest of the installation goes on.
-TEST_F(SetupTest, OverlongPathsAreRefusedAndTheRestInstalls) {
-    const std::string longFolder = "C:\\" + std::string(242, 'p');  // 245 characters
+// Whatever can't be put in place is told, and the status line then never
+// says OK: a path that doesn't fit its 256-character buffer (refused, not
+// cut), a running program's file, a settings key the user can't write.  A
+// file the medium doesn't carry, or a missing DeskTop key, passes silently.
+TEST_F(SetupTest, WhatCouldNotBeInstalledIsToldAndNeverReportedOk) {
+    auto programs = [](size_t n) {  // a Programs folder of n characters
+        std::string folder = "C:\\P\\" + std::string(n - 5, 'p');
+        fake::RegPutString(kShell, "Programs", folder);
+        fake::MakeDir(folder);
+        return folder + "\\ZAVIR";
+    };
+    auto medium = [](size_t n) {  // SETUP.EXE's folder, n characters with its backslash
+        std::string folder = "C:\\" + std::string(n - 4, 'm') + "\\";
+        for (const char* f : {"ZAVIR.VXD", "STARTVXD.EXE", "TOUCH.EXE", "UNINSTAL.EXE",
+                              "TRUEPOS.EXE", "CONFIG.EXE"})
+            fake::PutFile(folder + f, "new "s + f);
+        fake::SetModulePath(folder + "SETUP.EXE");
+    };
+    const std::string kFolder = kPrograms + "\\ZAVIR"s, kSys = "C:\\WINDOWS\\SYSTEM";
+    const std::string vxd = "Cannot Write ZAVIR.VXD", loader = "Cannot Write STARTVXD.EXE",
+                      touch = "Cannot Write TOUCH.EXE", uninstal = "Cannot Write UNINSTAL.EXE",
+                      truepos = "Cannot Write TRUEPOS.EXE", config = "Cannot Write CONFIG.EXE",
+                      notSaved = "Cannot Save Settings";
+    std::string folder;
     struct Case {
         std::function<void()> arrange;
-        const char* run;     // the Run value, nullptr: not written
-        bool systemPaths;    // RunServices and the two system copies
-        std::string folder;  // where the programs land, "": nowhere
+        const char* run;     // the Run value's program (nullptr: none, "": in `folder`)
+        std::string system;  // where RunServices points ("": not written)
+        size_t landed;       // programs in `folder` afterwards
+        std::vector<std::string> told;
     } cases[] = {
+        {[&] { folder = programs(236); }, "", kSys, 4, {}},  // 255 characters each
+        {[&] { folder = programs(237); }, "", kSys, 3, {uninstal}},
+        {[&] { folder = programs(239); }, "", kSys, 1, {uninstal, truepos, config}},
+        {[&] { folder = programs(240); }, nullptr, kSys, 0, {touch, uninstal, truepos, config}},
+        {[&] { folder = programs(259); }, nullptr, kSys, 0, {touch, uninstal, truepos, config}},
+        {[&] { programs(260), folder = "C:\\ZAVIR"; }, "\\ZAVIR\\TOUCH.EXE", kSys, 4, {}},
         {[&] {
-             fake::RegPutString(kShell, "Programs", longFolder);
-             fake::MakeDir(longFolder);
-         },
-         nullptr, true, ""},
-        {[] { fake::RegPutString(kShell, "Programs", "C:\\" + std::string(300, 'q')); },
-         "\\ZAVIR\\TOUCH.EXE", true, "C:\\ZAVIR"},
-        {[] {
              fake::RegPut(kShell, "Programs", REG_SZ,
                           std::vector<uint8_t>(kPrograms, kPrograms + strlen(kPrograms)));
+             folder = "C:\\ZAVIR";
          },
-         "\\ZAVIR\\TOUCH.EXE", true, "C:\\ZAVIR"},
-        {[] { fake::SetSystemDir("C:\\" + std::string(247, 's')); },
-         "C:\\WINDOWS\\Start Menu\\Programs\\ZAVIR\\TOUCH.EXE", false, kPrograms + "\\ZAVIR"s},
-        {[] { fake::SetSystemDir("C:\\" + std::string(300, 't')); },
-         "C:\\WINDOWS\\Start Menu\\Programs\\ZAVIR\\TOUCH.EXE", false, kPrograms + "\\ZAVIR"s},
+         "\\ZAVIR\\TOUCH.EXE", kSys, 4, {}},
+        {[] { fake::SetSystemDir("C:\\" + std::string(239, 's')); }, "",
+         "C:\\" + std::string(239, 's'), 4, {}},  // "\STARTVXD.EXE" makes 255
+        {[] { fake::SetSystemDir("C:\\" + std::string(240, 's')); }, "", "", 4, {loader}},
+        {[] { fake::SetSystemDir("C:\\" + std::string(300, 't')); }, "", "", 4, {vxd, loader}},
+        {[&] { medium(243); }, "", kSys, 4, {}},  // "STARTVXD.EXE" makes 255
+        {[&] { medium(244); }, "", kSys, 3, {loader, uninstal}},
+        {[] { fake::SetModulePath("C:\\" + std::string(257, 'm')); }, "", kSys, 0,
+         {vxd, loader, touch, uninstal, truepos, config}},
+        {[] {
+             DeleteFileA("C:\\SETUP\\ZAVIR.VXD");
+             DeleteFileA("C:\\SETUP\\CONFIG.EXE");
+             RegDeleteKeyA(HKEY_CURRENT_USER, "Control Panel\\DeskTop");
+         },
+         "", kSys, 3, {}},
+        {[] {
+             fake::PutFile(kLoader, "old loader");
+             fake::AddRunningProgram(kLoader, "Halvern XR Loader", 300);
+         },
+         "", kSys, 4, {}},
+        {[] {
+             fake::PutFile(kLoader, "old loader");
+             fake::AddRunningProgram(kLoader, "Halvern XR Loader", -1);
+         },
+         "", kSys, 4, {loader}},
+        {[&] { fake::AddRunningProgram(kFolder + "\\TRUEPOS.EXE", "TruePos", -1); }, "", kSys, 4,
+         {truepos}},  // the old file stays
+        {[] { fake::RegReadOnly(kKey); }, "", kSys, 4, {notSaved}},
     };
     for (const Case& c : cases) {
         SetUp();
+        folder = kFolder;
         c.arrange();
+        SCOPED_TRACE(folder);
+        const char* desktop = "HKCU\\Control Panel\\DeskTop";
+        bool hadDesktop = fake::RegKeyExists(desktop);
         std::string status;
         Through(Press(IDC_NEXT), [&status](HWND d) {
             fake::Tick(d, 1);
@@ -481,17 +569,30 @@ TEST_F(SetupTest, OverlongPathsAreRefusedAndTheRestInstalls) {
             fake::Click(d, IDC_REBOOT);
         });
         EXPECT_EQ(Run(), 0);
-        EXPECT_EQ(status, "Installation Driver OK !!");
+        EXPECT_EQ(status, c.told.empty() ? "Installation Driver OK !!"
+                                         : "Installation Driver Failed !!");
+        std::vector<std::string> told;
+        for (const fake::MessageBoxInfo& box : fake::MessageBoxes()) told.push_back(box.text);
+        EXPECT_EQ(told, c.told);
         EXPECT_EQ(fake::ExitWindowsCalls().size(), 1u);
-        EXPECT_EQ(fake::RegString(kRun, "Zavir").value_or("none"), c.run ? c.run : "none");
-        EXPECT_EQ(fake::RegValueExists(kRunServices, "Zavir"), c.systemPaths);
-        size_t systemCopies = 0, programCopies = 0;
-        for (const std::string& a : fake::ArgsOf("CopyFileA"))
-            ++(a.find("\\ZAVIR\\") != std::string::npos ? programCopies : systemCopies);
-        EXPECT_EQ(systemCopies, c.systemPaths ? 2u : 0u);
-        EXPECT_EQ(programCopies, c.folder.empty() ? 0u : 4u);
-        EXPECT_TRUE(c.folder.empty() || fake::FileExists(c.folder + "\\CONFIG.EXE"));
-        EXPECT_EQ(fake::RegDword(kKey, "ComBaud"), 9600u);  // the settings were saved
+        std::string run = !c.run ? "" : '"' + (*c.run ? c.run : folder + "\\TOUCH.EXE") + '"';
+        EXPECT_EQ(fake::RegString(kRun, "Zavir").value_or(""), run);
+        EXPECT_EQ(fake::RegString(kRunServices, "Zavir").value_or(""),
+                  c.system.empty() ? "" : '"' + c.system + "\\STARTVXD.EXE\"");
+        size_t landed = 0;
+        for (const char* f : kFiles) landed += fake::FileExists(folder + "\\" + f);
+        EXPECT_EQ(landed, c.landed);
+        auto wasTold = [&c](const std::string& text) {
+            return std::find(c.told.begin(), c.told.end(), text) != c.told.end();
+        };
+        if (fake::FileExists(kLoader)) {
+            EXPECT_EQ(fake::FileContents(kLoader),
+                      wasTold(loader) ? "old loader" : "new STARTVXD.EXE");
+        }
+        EXPECT_EQ(fake::RegDword(kKey, "ComBaud").has_value(), !wasTold(notSaved));
+        EXPECT_EQ(fake::RegValueExists(desktop, "DoubleClickWidth"), hadDesktop);  // never made
+        EXPECT_EQ(fake::RegKeyExists(desktop), hadDesktop);
+        EXPECT_EQ(fake::OpenProcessHandles(), 0);
         EXPECT_EQ(fake::DialogsLeftOpen(), 0);
     }
 }

@@ -35,6 +35,7 @@ size_t HandOvers() {
 
 TEST_F(TouchTest, PortIsConfiguredCallByCall) {
     fake::SerialPortState before = fake::SerialPort(1);
+    fake::RegReadOnly(kKey);  // a standard user still reads the stored port and rate
     LoadSettingValues(&g_settings, kTouchValues);
     fake::ClearCalls();
     ASSERT_EQ(OpenSerialPort(), 0);
@@ -75,6 +76,7 @@ TEST_F(TouchTest, OpenSerialPortResultCodes) {
         {"open", 1, [] {}, 0, 1, 0},
         {"port missing", 2, [] {}, 1, 1, 0},
         {"ComPort 0", 0, [] {}, 2, 0, 0},
+        {"ComPort 8", 8, [] { fake::AddComPort(8); }, 0, 1, 0},
         {"ComPort 9", 9, [] { fake::AddComPort(9); }, 2, 0, 0},
         {"state unreadable", 1, [] { fake::FailGetCommState(1); }, 2, 1, 1},
         {"state refused", 1, [] { fake::FailSetCommState(1); }, 3, 1, 1},
@@ -93,6 +95,9 @@ TEST_F(TouchTest, OpenSerialPortResultCodes) {
         EXPECT_EQ(g_port != INVALID_HANDLE_VALUE, c.result == 0);
         if (g_port != INVALID_HANDLE_VALUE) CloseHandle(g_port);
     }
+    char name[9];  // "\\.\COM8" and its terminator fill it exactly
+    EXPECT_TRUE(ComPortDeviceName(8, name, sizeof name) && strcmp(name, "\\\\.\\COM8") == 0);
+    EXPECT_FALSE(ComPortDeviceName(8, name, sizeof name - 1));
 }
 
 // A stored rate the service does not know leaves the port's own rate, and
@@ -156,7 +161,7 @@ TEST_F(TouchTest, StartsHandsOverOnTheTenthIdleTickAndClosesDown) {
     EXPECT_EQ(fake::DialogsLeftOpen(), 0);
     ASSERT_EQ(fake::TrayCalls().size(), 2u);
     for (const fake::TrayCall& t : fake::TrayCalls()) {
-        EXPECT_EQ(t.cbSize, (DWORD)NOTIFYICONDATAA_V1_SIZE);
+        EXPECT_EQ(t.cbSize, sizeof(void*) == 4 ? 88u : 104u);  // the first shell's record
         EXPECT_EQ(t.hwnd, dialog);
         EXPECT_EQ(t.id, 0u);
         EXPECT_EQ(t.flags, 7u);

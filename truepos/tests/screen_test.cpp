@@ -263,6 +263,7 @@ TEST_F(TrueposTest, TwoAttemptsThenOkWithTheirStagesBeepsAndRequests) {
     EXPECT_EQ(fake::RegDword(kKey, "ComBaud"), 1200u);
     EXPECT_EQ(fake::CountOf("RegSetValueExA"), 13u);
     EXPECT_EQ(fake::CountOf("RegCreateKeyExA"), 0u);
+    EXPECT_TRUE(fake::MessageBoxes().empty());
     EXPECT_EQ(fake::CursorCount(), 0);
     EXPECT_EQ(fake::OpenDriverHandles(), 0);
     EXPECT_THAT(fake::ArgsOf("EndDialog"), ElementsAre("dialog 115, 0"));
@@ -270,23 +271,25 @@ TEST_F(TrueposTest, TwoAttemptsThenOkWithTheirStagesBeepsAndRequests) {
 
 // Cancel in any stage gives back the corners loaded at the start (not
 // those of an earlier attempt), writes nothing and balances the pointer.
-// Without the settings key the tool runs from zeros and OK writes nothing.
+// Without the settings key Cancel leaves the driver's corners alone, and an
+// OK that can't store (no key, or a standard user's read-only key) says so.
 TEST_F(TrueposTest, CancelRestoresTheStartCornersAndOnlyOkWrites) {
+    enum Store { kNone, kStored, kReadOnly };
     struct {
-        bool stored;
+        Store store;
         int touches, touchesAfterRetry;  // -1: no Retry
         int button;
-    } moments[] = {{true, 0, -1, IDC_CANCEL_BUTTON}, {true, 2, -1, IDC_CANCEL_BUTTON},
-                   {true, 4, -1, IDC_CANCEL_BUTTON}, {true, 4, 0, IDC_CANCEL_BUTTON},
-                   {true, 4, 3, IDC_CANCEL_BUTTON},  {true, 4, 4, IDC_CANCEL_BUTTON},
-                   {false, 4, -1, IDC_CANCEL_BUTTON}, {false, 4, -1, IDC_OK_BUTTON}};
-    const Traffic kZeroCorners = {{0x22200B, 0, 0}, {0x22200F, 0, 0}, {0x222017, 0, 0},
-                                  {0x222013, 0, 0}};
+    } moments[] = {{kStored, 0, -1, IDC_CANCEL_BUTTON}, {kStored, 2, -1, IDC_CANCEL_BUTTON},
+                   {kStored, 4, -1, IDC_CANCEL_BUTTON}, {kStored, 4, 0, IDC_CANCEL_BUTTON},
+                   {kStored, 4, 3, IDC_CANCEL_BUTTON},  {kStored, 4, 4, IDC_CANCEL_BUTTON},
+                   {kNone, 4, -1, IDC_CANCEL_BUTTON},   {kNone, 4, -1, IDC_OK_BUTTON},
+                   {kReadOnly, 4, -1, IDC_CANCEL_BUTTON}, {kReadOnly, 4, -1, IDC_OK_BUTTON}};
     for (const auto& m : moments) {
-        SCOPED_TRACE(::testing::Message() << m.stored << m.touches << m.touchesAfterRetry);
+        SCOPED_TRACE(::testing::Message() << m.store << m.touches << m.touchesAfterRetry);
         fake::Reset();
         fake::SetDriverPresent(true);
-        if (m.stored) StoreSettings();
+        if (m.store != kNone) StoreSettings();
+        if (m.store == kReadOnly) fake::RegReadOnly(kKey);
         seen_ = 0;
         Run([&](HWND d) {
             for (int i = 0; i < m.touches; ++i) Touch(d, kSkewed[i].x, kSkewed[i].y);
@@ -295,12 +298,21 @@ TEST_F(TrueposTest, CancelRestoresTheStartCornersAndOnlyOkWrites) {
             Requests();
             fake::Click(d, m.button);
             if (m.button == IDC_CANCEL_BUTTON) {
-                EXPECT_EQ(Requests(),
-                          Join(m.stored ? kStoredCorners : kZeroCorners, {{0x22201B, 0, 0}}));
+                EXPECT_EQ(Requests(), Join(m.store == kNone ? Traffic() : kStoredCorners,
+                                           {{0x22201B, 0, 0}}));
             }
         });
         EXPECT_EQ(fake::CountOf("RegSetValueExA") + fake::CountOf("RegCreateKeyExA"), 0u);
-        EXPECT_EQ(fake::RegKeyExists(kKey), m.stored);
+        EXPECT_EQ(fake::RegKeyExists(kKey), m.store != kNone);
+        if (m.button == IDC_OK_BUTTON) {
+            ASSERT_EQ(fake::MessageBoxes().size(), 1u);
+            const fake::MessageBoxInfo& box = fake::MessageBoxes()[0];
+            EXPECT_EQ(box.text + "|" + box.caption, "Cannot Save Settings|Save Settings Message");
+            EXPECT_EQ(box.flags, (UINT)(MB_ICONEXCLAMATION | MB_OK));
+            EXPECT_EQ(box.owner, fake::DialogsOf(IDD_CALIBRATION).at(0));
+        } else {
+            EXPECT_TRUE(fake::MessageBoxes().empty());
+        }
         EXPECT_EQ(fake::CursorCount(), 0);
         EXPECT_EQ(fake::OpenDriverHandles(), 0);
         EXPECT_THAT(fake::ArgsOf("EndDialog"), ElementsAre("dialog 115, 0"));

@@ -137,6 +137,7 @@ TEST_F(UninstalTest, FullyInstalledMachineLosesEverythingInOrder) {
     auto removeKey = [&](const std::string& key, const std::vector<std::string>& names) {
         expected.push_back("RegOpenKeyExA " + key + ", KEY_ALL_ACCESS");
         for (const auto& n : names) expected.push_back("RegDeleteValueA " + key + ", " + n);
+        expected.push_back("RegEnumKeyExA " + key + ", 0");
         expected.push_back("RegCloseKey " + key);
         expected.push_back("RegDeleteKeyA " + key);
     };
@@ -196,15 +197,20 @@ TEST_F(UninstalTest, ServiceWithoutEnumStillLosesParametersAndServiceKey) {
     EXPECT_FALSE(fake::RegKeyExists(kService));
 }
 
+// Windows 9x would delete the further subkey with its key, NT refuses.
 TEST_F(UninstalTest, ServiceKeyWithAFurtherSubkeyKeepsTheKey) {
-    InstallService(true);
-    fake::RegPutDword(kService + "\\Security", "Security", 1);
-    EXPECT_EQ(RunUninstaller(), 0);
-    EXPECT_THAT(fake::ArgsOf("RegDeleteKeyA"), ElementsAre(kParameters, kEnum, kService));
-    EXPECT_TRUE(fake::RegKeyExists(kService));
-    EXPECT_THAT(fake::RegValueNames(kService), IsEmpty());
-    EXPECT_THAT(fake::RegSubkeys(kService), ElementsAre("Security"));
-    EXPECT_TRUE(fake::RegValueExists(kService + "\\Security", "Security"));
+    for (DWORD version : {0x0A280105u, 0xC0000A04u}) {
+        SCOPED_TRACE(version);
+        fake::Reset();
+        fake::SetVersion(version);
+        InstallService(true);
+        fake::RegPutDword(kService + "\\Security", "Security", 1);
+        EXPECT_EQ(RunUninstaller(), 0);
+        EXPECT_THAT(fake::ArgsOf("RegDeleteKeyA"), ElementsAre(kParameters, kEnum));
+        EXPECT_THAT(fake::RegValueNames(kService), IsEmpty());
+        EXPECT_THAT(fake::RegSubkeys(kService), ElementsAre("Security"));
+        EXPECT_TRUE(fake::RegValueExists(kService + "\\Security", "Security"));
+    }
 }
 
 TEST_F(UninstalTest, RunValueGoesWhetherOrNotTheServiceWasThere) {
