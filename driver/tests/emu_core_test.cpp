@@ -194,18 +194,25 @@ class EmuStateTest : public ::testing::Test {
         InitEmuState(&state, &c, kW, kH);
     }
 
-    // Sends one request; returns whether it succeeded.
-    BOOL Send(const ZavirWireRequest& r) {
-        HandleRequest(&state, &r, &answer, &action);
+    // Sends one request of a client (1 unless named); returns whether it
+    // succeeded.
+    BOOL Send(const ZavirWireRequest& r, DWORD client = 1) {
+        HandleRequest(&state, client, &r, &answer, &action);
         return answer.ok != 0;
     }
-    BOOL Touch(LONG x, LONG y) {
+    BOOL Touch(LONG x, LONG y, DWORD client = 1) {
         return Send(Request(kPacketRequest, 16, 16,
                             {(DWORD)(x / 128), (DWORD)(x % 128), (DWORD)(y / 128),
-                             (DWORD)(y % 128)}));
+                             (DWORD)(y % 128)}),
+                    client);
     }
-    BOOL Release() { return Send(Request(kPacketRequest, 16, 16, {0xFE, 0xFE, 0, 0})); }
-    BOOL Calibrate(DWORD on) { return Send(Request(kCalibrationModeRequest, 12, 12, {on, 0, 0})); }
+    BOOL Release(DWORD client = 1) {
+        return Send(Request(kPacketRequest, 16, 16, {0xFE, 0xFE, 0, 0}), client);
+    }
+    BOOL Calibrate(DWORD on, DWORD client = 1) {
+        return Send(Request(kCalibrationModeRequest, 12, 12, {on, 0, 0}), client);
+    }
+    void Gone(DWORD client) { EmuClientGone(&state, client, &action); }
     void ExpectAction(EmuActionKind kind, LONG x = -1, LONG y = -1) {
         EXPECT_EQ(action.kind, kind);
         if (x >= 0) {
@@ -303,6 +310,61 @@ TEST_F(EmuStateTest, CornersThatCannotMapLeaveThePointerAloneButStillCalibrate) 
     ASSERT_TRUE(Send(Request(kReadRawPositionRequest, 12, 12)));
     EXPECT_EQ(answer.out[0], 300u);
     EXPECT_EQ(answer.out[1], 400u);
+}
+
+TEST_F(EmuStateTest, MapsToTheScreenSizeInForce) {
+    SetEmuScreenSize(&state, 1920, 1080);
+    ASSERT_TRUE(Touch(1024, 1024));
+    ExpectAction(kEmuMoveAndPress, 1919, 1079);
+    ASSERT_TRUE(Touch(512, 512));
+    ExpectAction(kEmuMove, 960, 540);
+}
+
+// A client that goes away undoes what it left in force, and only that.
+TEST_F(EmuStateTest, AClientGoneLetsGoOfTheButtonItsTouchPressed) {
+    const DWORD kTouch = 1, kOther = 2;
+    ASSERT_TRUE(Touch(100, 100, kTouch));
+    Gone(kOther);
+    ExpectAction(kEmuNothing);
+    ASSERT_TRUE(Touch(120, 100, kOther));  // a move of the same touch
+    Gone(kTouch);
+    ExpectAction(kEmuLift);
+    ASSERT_TRUE(Release(kOther));  // the release that follows lifts nothing more
+    ExpectAction(kEmuNothing);
+    // Released before it went: nothing to undo, and the next touch presses.
+    ASSERT_TRUE(Touch(100, 100, kTouch));
+    ASSERT_TRUE(Release(kTouch));
+    Gone(kTouch);
+    ExpectAction(kEmuNothing);
+    ASSERT_TRUE(Touch(10, 10, kOther));
+    ExpectAction(kEmuMoveAndPress);
+}
+
+TEST_F(EmuStateTest, AClientGoneEndsItsCalibrationOnly) {
+    const DWORD kTool = 3, kTouch = 1;
+    ASSERT_TRUE(Calibrate(1, kTool));
+    Gone(kTouch);
+    EXPECT_TRUE(state.calibrating);
+    ASSERT_TRUE(Touch(256, 768, kTouch));  // a finger down for the dead tool's target
+    Gone(kTool);
+    ExpectAction(kEmuNothing);
+    EXPECT_FALSE(state.calibrating);
+    // The next touch moves the pointer and presses; the stale finger's
+    // release came before it.
+    ASSERT_TRUE(Release(kTouch));
+    ExpectAction(kEmuNothing);
+    ASSERT_TRUE(Touch(512, 512, kTouch));
+    ExpectAction(kEmuMoveAndPress, 512, 384);
+    // Another client's calibration, begun after this one's, is not undone
+    // by this one's end; nor is one that was turned off and on again.
+    ASSERT_TRUE(Calibrate(1, kTool));
+    ASSERT_TRUE(Calibrate(1, 4));
+    Gone(kTool);
+    EXPECT_TRUE(state.calibrating);
+    ASSERT_TRUE(Calibrate(0, 4));
+    Gone(4);
+    EXPECT_FALSE(state.calibrating);
+    ExpectAction(kEmuNothing);
 }
 
 TEST_F(EmuStateTest, BadRequestsFailAndChangeNothing) {
@@ -453,6 +515,70 @@ TEST(PipeAlreadyServed, OnlyAFreeOrBusyInstanceTakesTheName) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(PipeAlreadyServed(c.waited, c.error), c.served) << c.error;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(StandInPipe, WaitsForAFramesRestOnlyAfterItsFirstByte) {
+    EXPECT_EQ(FrameWaitMs(0, 0), INFINITE);        // an idle client waits as long as it likes
+    EXPECT_EQ(FrameWaitMs(0, 99999), INFINITE);
+    EXPECT_EQ(FrameWaitMs(4, 0), kStandInFrameMs);
+    EXPECT_EQ(FrameWaitMs(27, 500), kStandInFrameMs - 500);
+    EXPECT_EQ(FrameWaitMs(4, kStandInFrameMs), 0u);  // spent: a trickle can't stretch it
+    EXPECT_EQ(FrameWaitMs(4, 0xFFFFFFFF), 0u);
+    // Limits: every client its own small stack, a few clients at once.
+    EXPECT_LE(kStandInStackBytes, 64u * 1024);
+    EXPECT_GE(kStandInMaxClients, 4u);  // TOUCH, TRUEPOS and two more
+    EXPECT_LE(kStandInMaxClients, 16u);
+}
+
+TEST(StandInPipe, FlagsOfItsInstances) {
+    const DWORD both = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED;
+    EXPECT_EQ(StandInPipeOpenMode(TRUE), both | FILE_FLAG_FIRST_PIPE_INSTANCE);
+    EXPECT_EQ(StandInPipeOpenMode(FALSE), both);
+    struct {
+        const char* system;
+        DWORD version;
+        bool rejectsRemote;
+    } const cases[] = {
+        {"Windows 98", 0xC0000A04, false},  {"Windows 2000", 0x08930005, false},
+        {"Windows XP", 0x0A280105, false},  {"Windows Vista", 0x17700006, true},
+        {"Windows 8 and later", 0x23F00206, true}, {"Windows 10 as Wine says", 0x4563000A, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.system);
+        DWORD mode = StandInPipeMode(c.version);
+        EXPECT_EQ(mode & ~(DWORD)PIPE_REJECT_REMOTE_CLIENTS,
+                  (DWORD)(PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT));
+        EXPECT_EQ((mode & PIPE_REJECT_REMOTE_CLIENTS) != 0, c.rejectsRemote);
+    }
+}
+
+TEST(StandInPipe, SecurityNamesTheUserAndSystemAndRefusesTheNetwork) {
+    char sddl[256];
+    const char* user = "S-1-5-21-3623811015-3361044348-30300820-1013";
+    int length = StandInPipeSddl(user, sddl, sizeof sddl);
+    EXPECT_STREQ(sddl,
+                 "O:S-1-5-21-3623811015-3361044348-30300820-1013"
+                 "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;S-1-5-21-3623811015-3361044348-30300820-1013)");
+    EXPECT_EQ((size_t)length, strlen(sddl));
+    // Only a SID string goes in: anything else could add entries.
+    for (const char* bad : {"", "S-1-", "S-1-5-21)(A;;GA;;;WD", "WD", "s-1-5-18", "S-2-5-18",
+                            "S-1-5-18 "}) {
+        SCOPED_TRACE(bad);
+        strcpy(sddl, "junk");
+        EXPECT_EQ(StandInPipeSddl(bad, sddl, sizeof sddl), 0);
+        EXPECT_STREQ(sddl, "");
+    }
+    EXPECT_EQ(StandInPipeSddl(NULL, sddl, sizeof sddl), 0);
+    // Exactly the room it needs, and one byte less.
+    char fit[128];
+    int need = StandInPipeSddl("S-1-5-18", fit, sizeof fit) + 1;
+    EXPECT_EQ(StandInPipeSddl("S-1-5-18", fit, need), need - 1);
+    EXPECT_EQ(StandInPipeSddl("S-1-5-18", fit, need - 1), 0);
+    EXPECT_STREQ(fit, "");
 }
 
 }  // namespace
