@@ -385,54 +385,50 @@ int HalfFrame() {
     return 0;
 }
 
-// A client that stalls: the first bytes of a frame (none: a client that
-// never sends), then a wait for an answer that can't come.  Ended from
-// outside unless the stand-in drops it.
+// The first bytes of a frame (none: a client that never sends), then a
+// wait for an answer that can't come, until the stand-in drops the pipe.
 int Stall(DWORD bytes) {
+    char name[ZAVIR_PIPE_NAME_SIZE];
+    StandInPipeName(name);
     HANDLE pipe = OpenPipe();
-    if (pipe == INVALID_HANDLE_VALUE) {
+    // An instance a client has just left is free again a moment later.
+    if (pipe == INVALID_HANDLE_VALUE && WaitNamedPipeA(name, 5000)) pipe = OpenPipe();
+    ZavirWireRequest r = {kPacketRequest, 16, 16, {1, 2, 3, 4}};
+    DWORD n = 0;
+    if (pipe == INVALID_HANDLE_VALUE || bytes > sizeof r) {
         Out("open failed %lu", (unsigned long)GetLastError());
         return 1;
     }
-    ZavirWireRequest r = {kPacketRequest, 16, 16, {1, 2, 3, 4}};
-    if (bytes > sizeof r) bytes = sizeof r;
-    DWORD n = 0;
     if (bytes > 0) WriteFile(pipe, &r, bytes, &n, NULL);
     Out("stalled after %lu bytes", (unsigned long)n);
     DWORD start = GetTickCount();
     ZavirWireAnswer a;
     BOOL answered = ReadFile(pipe, &a, sizeof a, &n, NULL) && n > 0;
     Out("%s after %lu ms", answered ? "answered" : "dropped", (unsigned long)(GetTickCount() - start));
-    CloseHandle(pipe);
     return 0;
 }
 
 int PipeSecurity() {
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
     HANDLE pipe = OpenPipe();
-    if (pipe == INVALID_HANDLE_VALUE) return 1;
     union {
         SECURITY_DESCRIPTOR sd;
         BYTE bytes[4096];
     } buffer;
     DWORD needed = 0;
     LPSTR text = NULL;
-    BOOL ok = GetKernelObjectSecurity(pipe, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                      &buffer.sd, sizeof buffer, &needed) &&
-              ConvertSecurityDescriptorToStringSecurityDescriptorA(
-                  &buffer.sd, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                  &text, NULL);
-    CloseHandle(pipe);
-    if (!ok) {
-        Out("no security %lu", (unsigned long)GetLastError());
+    if (pipe == INVALID_HANDLE_VALUE ||
+        !GetKernelObjectSecurity(pipe, what, &buffer.sd, sizeof buffer, &needed) ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorA(&buffer.sd, SDDL_REVISION_1, what,
+                                                              &text, NULL))
         return 1;
-    }
     Out("security %s", text);
-    LocalFree(text);
     return 0;
 }
 
-void PrintScreen(const char* what) {
-    Out("%s %d %d", what, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+int Screen() {
+    Out("screen %d %d", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    return 0;
 }
 
 int ChangeDisplay(DWORD width, DWORD height) {
@@ -444,7 +440,7 @@ int ChangeDisplay(DWORD width, DWORD height) {
     mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
     LONG result = ChangeDisplaySettingsA(&mode, 0);
     Out("display result=%ld", result);
-    PrintScreen("screen");
+    Screen();
     return result == DISP_CHANGE_SUCCESSFUL ? 0 : 1;
 }
 
@@ -745,11 +741,9 @@ int main(int argc, char** argv) {
     if (strcmp(command, "halfframe") == 0) return HalfFrame();
     if (strcmp(command, "stall") == 0 && left >= 1) return Stall(Number(rest[0]));
     if (strcmp(command, "pipesecurity") == 0) return PipeSecurity();
-    if (strcmp(command, "display") == 0 && left >= 2) return ChangeDisplay(Number(rest[0]), Number(rest[1]));
-    if (strcmp(command, "screen") == 0) {
-        PrintScreen("screen");
-        return 0;
-    }
+    if (strcmp(command, "display") == 0 && left >= 2)
+        return ChangeDisplay(Number(rest[0]), Number(rest[1]));
+    if (strcmp(command, "screen") == 0) return Screen();
     if (strcmp(command, "testwindow") == 0 && left >= 1) return TestWindow(rest[0]);
     if (strcmp(command, "testdialog") == 0 && left >= 1) return TestDialog(rest[0]);
     if (strcmp(command, "bench") == 0 && left >= 1) return Bench(Number(rest[0]));
