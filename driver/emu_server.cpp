@@ -312,9 +312,11 @@ BOOL StartSlots(HANDLE first) {
         ClientSlot* slot = &g_slots[i];
         slot->pipe = i == 0 ? first : NULL;
         slot->event = CreateEventA(NULL, TRUE, FALSE, NULL);
-        HANDLE thread = slot->event ? CreateThread(NULL, kStandInStackBytes, RunSlot, slot,
-                                                   STACK_SIZE_PARAM_IS_A_RESERVATION, NULL)
-                                    : NULL;
+        HANDLE thread = NULL;
+        // Windows 2000 takes the size as the stack's first commit instead.
+        if (slot->event)
+            thread = CreateThread(NULL, kStandInStackBytes, RunSlot, slot,
+                                  STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
         if (!thread) {
             if (slot->event) CloseHandle(slot->event);
             slot->event = NULL;
