@@ -2,6 +2,10 @@
 
 #include "settings.h"
 
+#ifndef FILE_FLAG_FIRST_PIPE_INSTANCE
+#define FILE_FLAG_FIRST_PIPE_INSTANCE 0x00080000
+#endif
+
 namespace {
 
 struct Point2 {
@@ -78,7 +82,7 @@ void SetNoAction(EmuAction* action) {
     action->pixelY = 0;
 }
 
-BOOL HandlePacket(EmuState* s, const DWORD word[4], EmuAction* action) {
+BOOL HandlePacket(EmuState* s, DWORD client, const DWORD word[4], EmuAction* action) {
     if (IsReleasePacket(word)) {
         // The touch service forwards every release twice; only the first
         // one after a touch lifts the finger.
@@ -86,6 +90,7 @@ BOOL HandlePacket(EmuState* s, const DWORD word[4], EmuAction* action) {
         s->touching = FALSE;
         if (!s->calibrating) {
             action->kind = kEmuLift;
+            s->pressingClient = 0;
             return TRUE;
         }
         // Corners that cover no area (a crossed calibration sent at once)
@@ -110,9 +115,36 @@ BOOL HandlePacket(EmuState* s, const DWORD word[4], EmuAction* action) {
     if (!MapRawToScreen(&s->corners, x, y, s->screenWidth, s->screenHeight, &action->pixelX,
                         &action->pixelY))
         return TRUE;
-    action->kind = s->touching ? kEmuMove : kEmuMoveAndPress;
+    if (s->touching) {
+        action->kind = kEmuMove;
+        return TRUE;
+    }
+    action->kind = kEmuMoveAndPress;
     s->touching = TRUE;
+    s->pressingClient = client;
     return TRUE;
+}
+
+// "S-1-" and then numbers and dashes only: nothing that could end the
+// entry it is put in and add another.
+BOOL IsSidString(const char* text) {
+    static const char kPrefix[] = "S-1-";
+    if (!text) return FALSE;
+    for (int i = 0; kPrefix[i]; ++i)
+        if (text[i] != kPrefix[i]) return FALSE;
+    const char* p = text + sizeof kPrefix - 1;
+    if (*p < '0' || *p > '9') return FALSE;
+    for (; *p; ++p)
+        if (*p != '-' && (*p < '0' || *p > '9')) return FALSE;
+    return TRUE;
+}
+
+char* AppendText(char* out, const char* end, const char* text) {
+    while (out && *text) {
+        if (out == end) return NULL;
+        *out++ = *text++;
+    }
+    return out;
 }
 
 }  // namespace
@@ -225,10 +257,17 @@ void InitEmuState(EmuState* state, const CornerSet* corners, int screenWidth, in
     state->touching = FALSE;
     state->lastRawX = 0;
     state->lastRawY = 0;
+    state->calibratingClient = 0;
+    state->pressingClient = 0;
 }
 
-void HandleRequest(EmuState* s, const ZavirWireRequest* request, ZavirWireAnswer* answer,
-                   EmuAction* action) {
+void SetEmuScreenSize(EmuState* state, int screenWidth, int screenHeight) {
+    state->screenWidth = screenWidth;
+    state->screenHeight = screenHeight;
+}
+
+void HandleRequest(EmuState* s, DWORD client, const ZavirWireRequest* request,
+                   ZavirWireAnswer* answer, EmuAction* action) {
     ZeroMemory(answer, sizeof *answer);
     SetNoAction(action);
     const RequestShape* shape = FindShape(request->code);
@@ -266,15 +305,68 @@ void HandleRequest(EmuState* s, const ZavirWireRequest* request, ZavirWireAnswer
         // button held for good: let it go first.
         if (s->touching && !s->calibrating) action->kind = kEmuLift;
         s->touching = FALSE;
+        s->pressingClient = 0;
         s->calibrating = in[0] == 1;
+        s->calibratingClient = s->calibrating ? client : 0;
         break;
     case kHandOverRequest:
         break;
     case kPacketRequest:
-        ok = HandlePacket(s, in, action);
+        ok = HandlePacket(s, client, in, action);
         break;
     }
     answer->ok = ok ? 1 : 0;
+}
+
+void EmuClientGone(EmuState* s, DWORD client, EmuAction* action) {
+    SetNoAction(action);
+    if (client == 0) return;
+    if (s->calibratingClient == client) {
+        // A finger collected for that calibration pressed nothing.
+        s->calibrating = FALSE;
+        s->calibratingClient = 0;
+        s->touching = FALSE;
+    }
+    if (s->pressingClient == client) {
+        if (s->touching && !s->calibrating) action->kind = kEmuLift;
+        s->touching = FALSE;
+        s->pressingClient = 0;
+    }
+}
+
+DWORD FrameWaitMs(DWORD got, DWORD elapsedMs) {
+    if (got == 0) return INFINITE;
+    return elapsedMs >= kStandInFrameMs ? 0 : kStandInFrameMs - elapsedMs;
+}
+
+DWORD StandInPipeOpenMode(BOOL firstInstance) {
+    return PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED |
+           (firstInstance ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+}
+
+DWORD StandInPipeMode(DWORD version) {
+    DWORD mode = PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT;
+    BOOL ntFamily = (version & 0x80000000) == 0;
+    if (ntFamily && (version & 0xFF) >= 6) mode |= PIPE_REJECT_REMOTE_CLIENTS;
+    return mode;
+}
+
+int StandInPipeSddl(const char* userSid, char* buffer, int capacity) {
+    if (capacity <= 0) return 0;
+    buffer[0] = '\0';
+    if (!IsSidString(userSid)) return 0;
+    // Protected (no inherited entries); the deny entry first, as Windows
+    // orders them: a network logon of the user is refused too.
+    const char* parts[] = {"O:", userSid, "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;", userSid, ")"};
+    char* end = buffer + capacity - 1;
+    char* out = buffer;
+    for (unsigned i = 0; i < sizeof parts / sizeof parts[0]; ++i) out = AppendText(out, end, parts[i]);
+    if (!out) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    *out = '\0';
+    return (int)(out - buffer);
 }
 
 BOOL ParseEmuCommandLine(const char* cmd, char* logPath, int logPathSize) {

@@ -1,7 +1,8 @@
 // The driver stand-in's logic, free of platform calls: what a request does
 // to the stand-in's state, how raw positions map to screen pixels through
-// the corners in force, and the request log's line format.  The pipe
-// server and the input injection around it live in emu_main.cpp.
+// the corners in force, the request log's line format, and the pipe
+// server's decisions (its limits, flags and security).  The pipe server
+// and the input injection around it live in emu_server.cpp.
 #ifndef ZAVIR_DRIVER_EMU_CORE_H
 #define ZAVIR_DRIVER_EMU_CORE_H
 
@@ -56,7 +57,9 @@ struct EmuAction {
 };
 
 // Everything the stand-in remembers between requests, shared by all its
-// clients.
+// clients.  A client is named by a number the server gives each
+// connection (never 0); what a client left in force is marked with it, so
+// that it can be undone when the client goes away.
 struct EmuState {
     CornerSet corners;
     int screenWidth;
@@ -65,15 +68,61 @@ struct EmuState {
     BOOL touching;   // a touch packet came and its release has not
     LONG lastRawX;   // raw position of the last touch packet
     LONG lastRawY;
+    DWORD calibratingClient;  // whose request put calibration mode on; 0: nobody's
+    DWORD pressingClient;     // whose packet holds the left button down; 0: not held
 };
 
 void InitEmuState(EmuState* state, const CornerSet* corners, int screenWidth, int screenHeight);
 
-// Carries out one request.  The answer is always filled; answer->ok is 0
-// for a failed request (unknown code, input or answer space too small or
-// larger than the frame, packet bytes that are not 7-bit data).
-void HandleRequest(EmuState* state, const ZavirWireRequest* request, ZavirWireAnswer* answer,
-                   EmuAction* action);
+// The screen that raw positions map to from now on: the display's size
+// may change while the stand-in runs.
+void SetEmuScreenSize(EmuState* state, int screenWidth, int screenHeight);
+
+// Carries out one request of the given client.  The answer is always
+// filled; answer->ok is 0 for a failed request (unknown code, input or
+// answer space too small or larger than the frame, packet bytes that are
+// not 7-bit data).
+void HandleRequest(EmuState* state, DWORD client, const ZavirWireRequest* request,
+                   ZavirWireAnswer* answer, EmuAction* action);
+
+// The client's connection has ended (closed, killed, or dropped): its
+// calibration mode ends, and a left button its packet pressed is let go
+// (the action, kEmuLift or kEmuNothing).  What other clients began stays.
+void EmuClientGone(EmuState* state, DWORD client, EmuAction* action);
+
+// ---- the pipe server's limits and flags
+
+// Clients served at once: each has its own pipe instance and thread,
+// made at start.  A further client waits (WaitNamedPipe) until one ends.
+const DWORD kStandInMaxClients = 8;
+// Stack reserved for each client's thread.
+const DWORD kStandInStackBytes = 64 * 1024;
+// Once a frame's first byte has come, the rest of it must follow within
+// this, and the answer must be taken within it; else the client is dropped.
+// Before its first byte a client may wait as long as it likes.
+const DWORD kStandInFrameMs = 2000;
+
+// How long to wait for more of a frame of which `got` bytes have come,
+// `elapsedMs` after its first byte: INFINITE before the first byte, then
+// what is left of kStandInFrameMs (0 once it is spent).
+DWORD FrameWaitMs(DWORD got, DWORD elapsedMs);
+
+// CreateNamedPipe's open mode: duplex, overlapped (so that every wait
+// can be bounded), and for the first instance FILE_FLAG_FIRST_PIPE_INSTANCE,
+// which fails where anyone else already holds the name.
+DWORD StandInPipeOpenMode(BOOL firstInstance);
+
+// CreateNamedPipe's pipe mode for a system of this GetVersion answer:
+// byte stream, blocking, and PIPE_REJECT_REMOTE_CLIENTS from Windows
+// Vista on (older systems refuse the flag).
+DWORD StandInPipeMode(DWORD version);
+
+// The pipe's security descriptor in SDDL for the user the stand-in runs
+// as (a SID in string form, "S-1-5-21-..."): that user owns it; that user
+// and SYSTEM may open it; logons from the network may not, whoever they
+// are.  Returns the length, or 0 and an empty string when the SID is not
+// a SID string or the result does not fit.
+int StandInPipeSddl(const char* userSid, char* buffer, int capacity);
 
 // Whether another server already serves the stand-in's pipe, from
 // WaitNamedPipe's answer: TRUE when it found a free instance, or failed

@@ -2,7 +2,8 @@
 // (tests, or a machine where the start-up loader isn't installed).
 //   ZAVIREMU [--qpc] [--log FILE]
 // Exit codes: 2 bad command line, 3 log file not opened, 4 pipe not served
-// (another stand-in already serves it).
+// (another stand-in or anyone else already holds it, or its security can't
+// be built).
 #include <windows.h>
 
 #include "emu_core.h"

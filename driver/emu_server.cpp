@@ -6,8 +6,14 @@
 #include "emu_server.h"
 #include "settings.h"
 
-#ifndef FILE_FLAG_FIRST_PIPE_INSTANCE
-#define FILE_FLAG_FIRST_PIPE_INSTANCE 0x00080000
+#ifndef STACK_SIZE_PARAM_IS_A_RESERVATION
+#define STACK_SIZE_PARAM_IS_A_RESERVATION 0x00010000
+#endif
+#ifndef SDDL_REVISION_1
+#define SDDL_REVISION_1 1
+#endif
+#ifndef SECURITY_MAX_SID_SIZE
+#define SECURITY_MAX_SID_SIZE 68
 #endif
 
 namespace {
@@ -18,14 +24,16 @@ typedef BOOL(WINAPI* ConnectNamedPipeFn)(HANDLE, LPOVERLAPPED);
 typedef BOOL(WINAPI* DisconnectNamedPipeFn)(HANDLE);
 typedef BOOL(WINAPI* WaitNamedPipeFn)(LPCSTR, DWORD);
 typedef UINT(WINAPI* SendInputFn)(UINT, LPINPUT, int);
+typedef BOOL(WINAPI* CancelIoFn)(HANDLE);
 
-// Looked up at run time: Windows 95 lacks SendInput, and Windows 9x has
-// the pipe server calls only as failing stubs.
+// Looked up at run time: Windows 95 lacks SendInput and CancelIo, and
+// Windows 9x has the pipe server calls only as failing stubs.
 CreateNamedPipeFn g_createNamedPipe;
 ConnectNamedPipeFn g_connectNamedPipe;
 DisconnectNamedPipeFn g_disconnectNamedPipe;
 WaitNamedPipeFn g_waitNamedPipe;
 SendInputFn g_sendInput;
+CancelIoFn g_cancelIo;
 
 template <typename Fn>
 void Resolve(Fn* fn, const char* module, const char* name) {
@@ -112,80 +120,212 @@ void Perform(const EmuAction* action) {
     }
 }
 
-BOOL ReadFrame(HANDLE pipe, void* data, DWORD size) {
-    BYTE* p = (BYTE*)data;
-    while (size > 0) {
-        DWORD got = 0;
-        if (!ReadFile(pipe, p, size, &got, NULL) || got == 0) return FALSE;
-        p += got;
-        size -= got;
+// One client connection at a time on one pipe instance, which the slot
+// keeps for the stand-in's whole life: the name can never fall free while
+// it serves.
+struct ClientSlot {
+    HANDLE pipe;
+    HANDLE event;  // manual-reset, for the instance's overlapped operations
+};
+
+ClientSlot g_slots[kStandInMaxClients];
+DWORD g_lastClient;  // under g_lock
+
+void StartIo(const ClientSlot* slot, OVERLAPPED* io) {
+    ZeroMemory(io, sizeof *io);
+    io->hEvent = slot->event;
+    ResetEvent(slot->event);
+}
+
+// The end of an overlapped operation that its call (`done`, with the
+// thread's last error) started, waited for at most `ms`.  One that does not
+// end in time is cancelled, and waited for until the cancel lands: its
+// OVERLAPPED and buffer are ours until then.
+BOOL FinishIo(const ClientSlot* slot, OVERLAPPED* io, BOOL done, DWORD ms, DWORD* bytes) {
+    *bytes = 0;
+    if (!done && GetLastError() != ERROR_IO_PENDING) return FALSE;
+    if (!done && WaitForSingleObject(slot->event, ms) != WAIT_OBJECT_0) {
+        g_cancelIo(slot->pipe);
+        GetOverlappedResult(slot->pipe, io, bytes, TRUE);
+        return FALSE;
+    }
+    return GetOverlappedResult(slot->pipe, io, bytes, FALSE);
+}
+
+BOOL WaitForClient(const ClientSlot* slot) {
+    OVERLAPPED io;
+    StartIo(slot, &io);
+    if (g_connectNamedPipe(slot->pipe, &io)) return TRUE;
+    // A client may have come between the instance's start and this call.
+    if (GetLastError() == ERROR_PIPE_CONNECTED) return TRUE;
+    DWORD ignored;
+    return FinishIo(slot, &io, FALSE, INFINITE, &ignored);
+}
+
+// One request frame, read in as many pieces as the client writes it in.
+BOOL ReadFrame(const ClientSlot* slot, ZavirWireRequest* request) {
+    BYTE* data = (BYTE*)request;
+    DWORD got = 0;
+    DWORD firstByteAt = 0;
+    while (got < sizeof *request) {
+        DWORD wait = FrameWaitMs(got, got == 0 ? 0 : GetTickCount() - firstByteAt);
+        OVERLAPPED io;
+        StartIo(slot, &io);
+        BOOL done = ReadFile(slot->pipe, data + got, sizeof *request - got, NULL, &io);
+        DWORD read = 0;
+        if (!FinishIo(slot, &io, done, wait, &read) || read == 0) return FALSE;
+        if (got == 0) firstByteAt = GetTickCount();
+        got += read;
     }
     return TRUE;
 }
 
-DWORD WINAPI ServeClient(LPVOID parameter) {
-    HANDLE pipe = (HANDLE)parameter;
+BOOL WriteAnswer(const ClientSlot* slot, const ZavirWireAnswer* answer) {
+    OVERLAPPED io;
+    StartIo(slot, &io);
+    BOOL done = WriteFile(slot->pipe, answer, sizeof *answer, NULL, &io);
+    DWORD written = 0;
+    return FinishIo(slot, &io, done, kStandInFrameMs, &written) && written == sizeof *answer;
+}
+
+// Serves one client until it goes away, is dropped, or sends something
+// that is not a frame; then undoes what it left in force.
+void ServeClient(const ClientSlot* slot) {
+    EnterCriticalSection(&g_lock);
+    DWORD client = ++g_lastClient;
+    if (client == 0) client = ++g_lastClient;
+    LeaveCriticalSection(&g_lock);
     ZavirWireRequest request;
-    // A client that goes away, even halfway through a frame, just ends
-    // its own thread.
-    while (ReadFrame(pipe, &request, sizeof request)) {
+    while (ReadFrame(slot, &request)) {
         ZavirWireAnswer answer;
         EmuAction action;
         EnterCriticalSection(&g_lock);
         WriteLogLine(&request);
-        HandleRequest(&g_state, &request, &answer, &action);
+        SetEmuScreenSize(&g_state, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+        HandleRequest(&g_state, client, &request, &answer, &action);
         Perform(&action);
         LeaveCriticalSection(&g_lock);
-        DWORD written = 0;
-        if (!WriteFile(pipe, &answer, sizeof answer, &written, NULL) || written != sizeof answer)
-            break;
+        if (!WriteAnswer(slot, &answer)) break;
     }
-    g_disconnectNamedPipe(pipe);
-    CloseHandle(pipe);
-    return 0;
+    EmuAction undo;
+    EnterCriticalSection(&g_lock);
+    EmuClientGone(&g_state, client, &undo);
+    Perform(&undo);
+    LeaveCriticalSection(&g_lock);
 }
 
 char g_pipeName[ZAVIR_PIPE_NAME_SIZE];
+DWORD g_pipeMode;
+SECURITY_ATTRIBUTES g_pipeSecurity;
 
-HANDLE CreatePipeInstance(DWORD firstFlag) {
-    return g_createNamedPipe(g_pipeName, PIPE_ACCESS_DUPLEX | firstFlag,
-                             PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
-                             PIPE_UNLIMITED_INSTANCES, 256, 256, 0, NULL);
+HANDLE CreatePipeInstance(BOOL first) {
+    return g_createNamedPipe(g_pipeName, StandInPipeOpenMode(first), g_pipeMode,
+                             kStandInMaxClients, 256, 256, 0, &g_pipeSecurity);
 }
 
-// Each listener keeps one pipe instance waiting; two of them mean a client
-// always finds one while the other hands its connection over.  The first
-// listener starts with the instance made by StartDriverStandIn.
-DWORD WINAPI Listen(LPVOID parameter) {
-    HANDLE pipe = (HANDLE)parameter;
+// The slot's life: its instance (the first slot's comes made), then one
+// client after another.
+DWORD WINAPI RunSlot(LPVOID parameter) {
+    ClientSlot* slot = (ClientSlot*)parameter;
+    while (slot->pipe == NULL || slot->pipe == INVALID_HANDLE_VALUE) {
+        slot->pipe = CreatePipeInstance(FALSE);
+        if (slot->pipe == INVALID_HANDLE_VALUE) Sleep(1000);
+    }
     for (;;) {
-        if (!pipe) pipe = CreatePipeInstance(0);
-        if (pipe == INVALID_HANDLE_VALUE) {
-            pipe = NULL;
-            Sleep(100);
-            continue;
-        }
-        HANDLE connected = pipe;
-        pipe = NULL;
-        if (!g_connectNamedPipe(connected, NULL) && GetLastError() != ERROR_PIPE_CONNECTED) {
-            CloseHandle(connected);
-            continue;
-        }
-        HANDLE thread = CreateThread(NULL, 0, ServeClient, connected, 0, NULL);
-        if (thread)
-            CloseHandle(thread);
+        if (WaitForClient(slot))
+            ServeClient(slot);
         else
-            CloseHandle(connected);
+            Sleep(100);  // nothing to serve; never a busy loop
+        g_disconnectNamedPipe(slot->pipe);
     }
 }
 
+typedef BOOL(WINAPI* OpenProcessTokenFn)(HANDLE, DWORD, PHANDLE);
+typedef BOOL(WINAPI* GetTokenInformationFn)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD,
+                                            PDWORD);
+typedef BOOL(WINAPI* ConvertSidToStringSidFn)(PSID, LPSTR*);
+typedef BOOL(WINAPI* ConvertStringSecurityDescriptorFn)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR*,
+                                                       PULONG);
+
+// The SID of the user this process runs as, in string form (LocalFree
+// it); NULL when the system can't say.
+LPSTR CurrentUserSid() {
+    OpenProcessTokenFn openProcessToken;
+    GetTokenInformationFn getTokenInformation;
+    ConvertSidToStringSidFn convertSidToStringSid;
+    Resolve(&openProcessToken, "advapi32.dll", "OpenProcessToken");
+    Resolve(&getTokenInformation, "advapi32.dll", "GetTokenInformation");
+    Resolve(&convertSidToStringSid, "advapi32.dll", "ConvertSidToStringSidA");
+    if (!openProcessToken || !getTokenInformation || !convertSidToStringSid) return NULL;
+    HANDLE token;
+    if (!openProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return NULL;
+    // TOKEN_USER and the SID it points to, which follows it.
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } info;
+    DWORD size = 0;
+    BOOL got = getTokenInformation(token, TokenUser, &info, sizeof info, &size);
+    CloseHandle(token);
+    LPSTR text = NULL;
+    if (!got || !convertSidToStringSid(info.user.User.Sid, &text)) return NULL;
+    return text;
+}
+
+// The pipe's security descriptor (StandInPipeSddl for this user), from
+// advapi32 functions of Windows 2000 and later; NULL where it can't be
+// built, and then the stand-in doesn't serve: a pipe with the default
+// security would let other users read it.
+PSECURITY_DESCRIPTOR BuildPipeSecurity() {
+    ConvertStringSecurityDescriptorFn convertStringSecurityDescriptor;
+    Resolve(&convertStringSecurityDescriptor, "advapi32.dll",
+            "ConvertStringSecurityDescriptorToSecurityDescriptorA");
+    if (!convertStringSecurityDescriptor) return NULL;
+    LPSTR sid = CurrentUserSid();
+    if (!sid) return NULL;
+    char sddl[256];
+    int length = StandInPipeSddl(sid, sddl, sizeof sddl);
+    LocalFree(sid);
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    if (length == 0 || !convertStringSecurityDescriptor(sddl, SDDL_REVISION_1, &descriptor, NULL))
+        return NULL;
+    return descriptor;
+}
+
 // Ends a start that can't serve: lets go of the serving mutex (so that a
-// later stand-in may serve) and of the pipe instance if there is one.
+// later stand-in may serve), of the pipe instance if there is one and of
+// the pipe's security descriptor.
 int GiveUp(int result, HANDLE pipe) {
     if (pipe != NULL && pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
     if (g_serving) CloseHandle(g_serving);
     g_serving = NULL;
+    if (g_pipeSecurity.lpSecurityDescriptor) LocalFree(g_pipeSecurity.lpSecurityDescriptor);
+    g_pipeSecurity.lpSecurityDescriptor = NULL;
     return result;
+}
+
+// The client slots' threads, the first with the first instance; each
+// further slot makes its own instance.  FALSE when not even the first
+// slot could start.
+BOOL StartSlots(HANDLE first) {
+    for (DWORD i = 0; i < kStandInMaxClients; ++i) {
+        ClientSlot* slot = &g_slots[i];
+        slot->pipe = i == 0 ? first : NULL;
+        slot->event = CreateEventA(NULL, TRUE, FALSE, NULL);
+        HANDLE thread = NULL;
+        // Windows 2000 takes the size as the stack's first commit instead.
+        if (slot->event)
+            thread = CreateThread(NULL, kStandInStackBytes, RunSlot, slot,
+                                  STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
+        if (!thread) {
+            if (slot->event) CloseHandle(slot->event);
+            slot->event = NULL;
+            if (i == 0) return FALSE;
+            continue;
+        }
+        CloseHandle(thread);
+    }
+    return TRUE;
 }
 
 }  // namespace
@@ -196,7 +336,9 @@ int StartDriverStandIn(const char* logPath, BOOL stampedLog) {
     Resolve(&g_disconnectNamedPipe, "kernel32.dll", "DisconnectNamedPipe");
     Resolve(&g_waitNamedPipe, "kernel32.dll", "WaitNamedPipeA");
     Resolve(&g_sendInput, "user32.dll", "SendInput");
-    if (!g_createNamedPipe || !g_connectNamedPipe || !g_disconnectNamedPipe || !g_waitNamedPipe)
+    Resolve(&g_cancelIo, "kernel32.dll", "CancelIo");
+    if (!g_createNamedPipe || !g_connectNamedPipe || !g_disconnectNamedPipe || !g_waitNamedPipe ||
+        !g_cancelIo)
         return kStandInNoPipe;
     // Two servers would split the clients and their state between them.
     // Stand-ins starting together (the loader at start-up and a program
@@ -209,10 +351,15 @@ int StartDriverStandIn(const char* logPath, BOOL stampedLog) {
     BOOL found = g_waitNamedPipe(g_pipeName, 1);
     if (PipeAlreadyServed(found, found ? ERROR_SUCCESS : GetLastError()))
         return GiveUp(kStandInNoPipe, NULL);
+    g_pipeSecurity.nLength = sizeof g_pipeSecurity;
+    g_pipeSecurity.bInheritHandle = FALSE;
+    g_pipeSecurity.lpSecurityDescriptor = BuildPipeSecurity();
+    if (!g_pipeSecurity.lpSecurityDescriptor) return GiveUp(kStandInNoPipe, NULL);
+    g_pipeMode = StandInPipeMode(GetVersion());
     // The first instance says whether this stand-in may serve at all: it
     // fails where named pipes can't be served and, on Windows, where
-    // another stand-in has just taken the name.
-    HANDLE first = CreatePipeInstance(FILE_FLAG_FIRST_PIPE_INSTANCE);
+    // anyone else has already taken the name.
+    HANDLE first = CreatePipeInstance(TRUE);
     if (first == INVALID_HANDLE_VALUE) return GiveUp(kStandInNoPipe, NULL);
     if (logPath && logPath[0]) {
         g_log = CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
@@ -226,11 +373,7 @@ int StartDriverStandIn(const char* logPath, BOOL stampedLog) {
     LoadStartCorners(&corners);
     InitEmuState(&g_state, &corners, GetSystemMetrics(SM_CXSCREEN),
                  GetSystemMetrics(SM_CYSCREEN));
-    HANDLE listener = CreateThread(NULL, 0, Listen, first, 0, NULL);
-    if (!listener) return GiveUp(kStandInNoPipe, first);
-    CloseHandle(listener);
-    listener = CreateThread(NULL, 0, Listen, NULL, 0, NULL);
-    if (listener) CloseHandle(listener);
+    if (!StartSlots(first)) return GiveUp(kStandInNoPipe, first);
     return kStandInServing;
 }
 

@@ -1,6 +1,7 @@
-// The driver stand-in's server: a named pipe with one thread per client,
-// every request going through the shared state under one lock, and what a
-// request asks of the pointer done with SendInput or a posted button
+// The driver stand-in's server: a named pipe that only its own user and
+// SYSTEM may open, a thread and pipe instance for each of up to eight
+// clients, every request going through the shared state under one lock, and
+// what a request asks of the pointer done with SendInput or a posted button
 // message.  Used by ZAVIREMU.EXE and by the start-up loader.
 #ifndef ZAVIR_DRIVER_EMU_SERVER_H
 #define ZAVIR_DRIVER_EMU_SERVER_H
@@ -10,7 +11,7 @@
 enum StandInStartResult {
     kStandInServing = 0,
     kStandInNoLog = 3,   // the log file can't be opened
-    kStandInNoPipe = 4   // no pipe server here, or another stand-in serves the pipe
+    kStandInNoPipe = 4   // no pipe server or pipe security here, or the pipe is taken
 };
 
 // Starts serving and returns at once; the listener threads go on until the

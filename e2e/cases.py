@@ -176,15 +176,25 @@ def pointer_follows_touches(kit):
     corner = (SCREEN_W - 1, SCREEN_H - 1)
     expected = [((0, 0), (0, 0)), ((512, 512), (SCREEN_W // 2, SCREEN_H // 2)),
                 ((1024, 1024), corner)]
+    # One connection for the whole touch, as the touch service holds it: a
+    # client that goes away lets go of the button its touch pressed.
+    steps = []
+    for raw, _ in expected:
+        steps += ["packet"] + packet_words(*raw) + ["cursor", "hold"]
+    steps += ["packet"] + RELEASE_WORDS + ["packet"] + RELEASE_WORDS + ["cursor"]
+    touch = kit.spawn_zdrive("session", *steps, stdin=subprocess.PIPE)
     for step, (raw, pixel) in enumerate(expected, 1):
-        lines = kit.zdrive("session", "packet", *packet_words(*raw), "cursor")
-        if not session_output(lines, "cursor")[0].endswith("left=1"):
+        kit.wait_for("touch %d held" % step,
+                     lambda: kit.output_of(touch).count("holding") == step)
+        if not session_output(kit.output_of(touch), "cursor")[-1].endswith("left=1"):
             raise AssertionError("left button not down after a touch at raw %s" % (raw,))
         want = ("down %d %d" if step == 1 else "move %d %d") % pixel
         kit.wait_for("'%s' at the window" % want, lambda: want in kit.text_file("window.log"))
         kit.screenshot("%d-touch-%d-%d" % (step, raw[0], raw[1]))
-    lines = kit.zdrive("session", "packet", *RELEASE_WORDS, "packet", *RELEASE_WORDS, "cursor")
-    if not session_output(lines, "cursor")[0].endswith("left=0"):
+        touch.stdin.write("go\n")
+        touch.stdin.flush()
+    kit.wait_line(touch, "closed")
+    if not session_output(kit.output_of(touch), "cursor")[-1].endswith("left=0"):
         raise AssertionError("left button still down after the release")
     kit.wait_for("the button-up message", lambda: kit.text_file("window.log")[-1].startswith("up"))
     # Moves before the touch (the window appearing under the pointer) and
@@ -338,7 +348,7 @@ CASES = {f.__name__: f for f in (driver_requests, pointer_follows_touches, two_c
 # Each program keeps its own cases in e2e/cases_<program>.py, a module with
 # CASES (name -> case) and DEMO_STEPS (steps for demo.py, in order).
 PROGRAM_MODULES = ("cases_setup", "cases_touch", "cases_truepos", "cases_uninstal",
-                   "cases_medium", "cases_config")
+                   "cases_medium", "cases_config", "cases_standin")
 DEMO_STEPS = {}
 for _module_name in PROGRAM_MODULES:
     try:

@@ -200,18 +200,25 @@ class EmuStateTest : public ::testing::Test {
         InitEmuState(&state, &c, kW, kH);
     }
 
-    // Sends one request; returns whether it succeeded.
-    BOOL Send(const ZavirWireRequest& r) {
-        HandleRequest(&state, &r, &answer, &action);
+    // Sends one request of a client (1 unless named); returns whether it
+    // succeeded.
+    BOOL Send(const ZavirWireRequest& r, DWORD client = 1) {
+        HandleRequest(&state, client, &r, &answer, &action);
         return answer.ok != 0;
     }
-    BOOL Touch(LONG x, LONG y) {
+    BOOL Touch(LONG x, LONG y, DWORD client = 1) {
         return Send(Request(kPacketRequest, 16, 16,
                             {(DWORD)(x / 128), (DWORD)(x % 128), (DWORD)(y / 128),
-                             (DWORD)(y % 128)}));
+                             (DWORD)(y % 128)}),
+                    client);
     }
-    BOOL Release() { return Send(Request(kPacketRequest, 16, 16, {0xFE, 0xFE, 0, 0})); }
-    BOOL Calibrate(DWORD on) { return Send(Request(kCalibrationModeRequest, 12, 12, {on, 0, 0})); }
+    BOOL Release(DWORD client = 1) {
+        return Send(Request(kPacketRequest, 16, 16, {0xFE, 0xFE, 0, 0}), client);
+    }
+    BOOL Calibrate(DWORD on, DWORD client = 1) {
+        return Send(Request(kCalibrationModeRequest, 12, 12, {on, 0, 0}), client);
+    }
+    void Gone(DWORD client) { EmuClientGone(&state, client, &action); }
     void ExpectAction(EmuActionKind kind, LONG x = -1, LONG y = -1) {
         EXPECT_EQ(action.kind, kind);
         if (x >= 0) {
@@ -309,6 +316,46 @@ TEST_F(EmuStateTest, CornersThatCannotMapLeaveThePointerAloneButStillCalibrate) 
     ASSERT_TRUE(Send(Request(kReadRawPositionRequest, 12, 12)));
     EXPECT_EQ(answer.out[0], 300u);
     EXPECT_EQ(answer.out[1], 400u);
+}
+
+TEST_F(EmuStateTest, MapsToTheScreenSizeInForce) {
+    SetEmuScreenSize(&state, 1920, 1080);
+    ASSERT_TRUE(Touch(512, 1024));
+    ExpectAction(kEmuMoveAndPress, 960, 1079);
+}
+
+// A client that goes away undoes what it left in force, and only that.
+TEST_F(EmuStateTest, AClientGoneLetsGoOfTheButtonItsTouchPressed) {
+    ASSERT_TRUE(Touch(100, 100, 1));
+    ASSERT_TRUE(Touch(120, 100, 2));  // a move of the same touch
+    Gone(2);
+    ExpectAction(kEmuNothing);
+    Gone(1);
+    ExpectAction(kEmuLift);
+    ASSERT_TRUE(Release(2));  // lifts nothing more
+    ExpectAction(kEmuNothing);
+    ASSERT_TRUE(Touch(100, 100, 1));
+    ASSERT_TRUE(Release(1));
+    Gone(1);  // released before it went
+    ExpectAction(kEmuNothing);
+}
+
+TEST_F(EmuStateTest, AClientGoneEndsItsCalibrationOnly) {
+    const DWORD kTouch = 1, kTool = 3;
+    ASSERT_TRUE(Calibrate(1, kTool));
+    ASSERT_TRUE(Touch(256, 768, kTouch));  // a finger down for the dead tool's target
+    Gone(kTouch);
+    EXPECT_TRUE(state.calibrating);
+    Gone(kTool);
+    ExpectAction(kEmuNothing);
+    EXPECT_FALSE(state.calibrating);
+    ASSERT_TRUE(Touch(512, 512, kTouch));  // the pointer moves again
+    ExpectAction(kEmuMoveAndPress, 512, 384);
+    // A calibration another client put on since is not this one's to end.
+    ASSERT_TRUE(Calibrate(1, kTool));
+    ASSERT_TRUE(Calibrate(1, 4));
+    Gone(kTool);
+    EXPECT_TRUE(state.calibrating);
 }
 
 TEST_F(EmuStateTest, BadRequestsFailAndChangeNothing) {
@@ -460,6 +507,46 @@ TEST(PipeAlreadyServed, OnlyAFreeOrBusyInstanceTakesTheName) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(PipeAlreadyServed(c.waited, c.error), c.served) << c.error;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(StandInPipe, WaitsForAFramesRestOnlyAfterItsFirstByte) {
+    EXPECT_EQ(FrameWaitMs(0, 99999), INFINITE);  // an idle client waits as long as it likes
+    EXPECT_EQ(FrameWaitMs(4, 0), kStandInFrameMs);
+    EXPECT_EQ(FrameWaitMs(27, 500), kStandInFrameMs - 500);
+    EXPECT_EQ(FrameWaitMs(4, kStandInFrameMs), 0u);  // spent: a trickle can't stretch it
+}
+
+TEST(StandInPipe, FlagsOfItsInstances) {
+    const DWORD both = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED;
+    EXPECT_EQ(StandInPipeOpenMode(TRUE), both | FILE_FLAG_FIRST_PIPE_INSTANCE);
+    EXPECT_EQ(StandInPipeOpenMode(FALSE), both);
+    const DWORD plain = PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT;
+    EXPECT_EQ(StandInPipeMode(0xC0000A04), plain);  // Windows 98
+    EXPECT_EQ(StandInPipeMode(0x0A280105), plain);  // Windows XP refuses the flag
+    EXPECT_EQ(StandInPipeMode(0x17700006), plain | PIPE_REJECT_REMOTE_CLIENTS);  // Vista
+    EXPECT_EQ(StandInPipeMode(0x4563000A), plain | PIPE_REJECT_REMOTE_CLIENTS);  // 10
+}
+
+TEST(StandInPipe, SecurityNamesTheUserAndSystemAndRefusesTheNetwork) {
+    char sddl[256];
+    int length = StandInPipeSddl("S-1-5-21-3623811015-30300820-1013", sddl, sizeof sddl);
+    EXPECT_STREQ(sddl, "O:S-1-5-21-3623811015-30300820-1013"
+                       "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;S-1-5-21-3623811015-30300820-1013)");
+    EXPECT_EQ((size_t)length, strlen(sddl));
+    // Only a SID string goes in: anything else could add entries.
+    const char* bad[] = {"", "S-1-", "S-1-5-21)(A;;GA;;;WD", "WD", "S-2-5-18", NULL};
+    for (const char* sid : bad) {
+        strcpy(sddl, "junk");
+        EXPECT_EQ(StandInPipeSddl(sid, sddl, sizeof sddl), 0);
+        EXPECT_STREQ(sddl, "");
+    }
+    int need = StandInPipeSddl("S-1-5-18", sddl, sizeof sddl) + 1;
+    EXPECT_EQ(StandInPipeSddl("S-1-5-18", sddl, need), need - 1);
+    EXPECT_EQ(StandInPipeSddl("S-1-5-18", sddl, need - 1), 0);  // one byte short
 }
 
 }  // namespace

@@ -8,6 +8,10 @@
 //       rawpos | cursor | sleep MS | hold (until a line on stdin)
 //       request CODE INSIZE OUTSIZE W0 W1 W2 W3     (through common/)
 //   ZDRIVE frame CODE INSIZE OUTSIZE W0..W3 | halfframe   raw pipe frames
+//   ZDRIVE stall BYTES                     send the first BYTES of a frame and wait; says
+//                                          when (if ever) the stand-in drops the pipe
+//   ZDRIVE pipesecurity                    the owner and DACL of the stand-in's pipe (SDDL)
+//   ZDRIVE screen | display W H            the screen's size; change the display mode
 //   ZDRIVE find CLASS TITLE [MS] | controls CLASS TITLE | click CLASS TITLE ID
 //   ZDRIVE check CLASS TITLE ID 0|1 | close CLASS TITLE
 //   ZDRIVE send CLASS TITLE MSG WPARAM LPARAM   send a window a message, print its result
@@ -40,6 +44,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <sddl.h>
 
 #include "zavir.h"
 #include "zavir_wire.h"
@@ -385,6 +391,65 @@ int HalfFrame() {
     CloseHandle(pipe);
     Out("half frame sent");
     return 0;
+}
+
+// The first bytes of a frame (none: a client that never sends), then a
+// wait for an answer that can't come, until the stand-in drops the pipe.
+int Stall(DWORD bytes) {
+    char name[ZAVIR_PIPE_NAME_SIZE];
+    StandInPipeName(name);
+    HANDLE pipe = OpenPipe();
+    // An instance a client has just left is free again a moment later.
+    if (pipe == INVALID_HANDLE_VALUE && WaitNamedPipeA(name, 5000)) pipe = OpenPipe();
+    ZavirWireRequest r = {kPacketRequest, 16, 16, {1, 2, 3, 4}};
+    DWORD n = 0;
+    if (pipe == INVALID_HANDLE_VALUE || bytes > sizeof r) {
+        Out("open failed %lu", (unsigned long)GetLastError());
+        return 1;
+    }
+    if (bytes > 0) WriteFile(pipe, &r, bytes, &n, NULL);
+    Out("stalled after %lu bytes", (unsigned long)n);
+    DWORD start = GetTickCount();
+    ZavirWireAnswer a;
+    BOOL answered = ReadFile(pipe, &a, sizeof a, &n, NULL) && n > 0;
+    Out("%s after %lu ms", answered ? "answered" : "dropped", (unsigned long)(GetTickCount() - start));
+    return 0;
+}
+
+int PipeSecurity() {
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    HANDLE pipe = OpenPipe();
+    union {
+        SECURITY_DESCRIPTOR sd;
+        BYTE bytes[4096];
+    } buffer;
+    DWORD needed = 0;
+    LPSTR text = NULL;
+    if (pipe == INVALID_HANDLE_VALUE ||
+        !GetKernelObjectSecurity(pipe, what, &buffer.sd, sizeof buffer, &needed) ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorA(&buffer.sd, SDDL_REVISION_1, what,
+                                                              &text, NULL))
+        return 1;
+    Out("security %s", text);
+    return 0;
+}
+
+int Screen() {
+    Out("screen %d %d", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    return 0;
+}
+
+int ChangeDisplay(DWORD width, DWORD height) {
+    DEVMODEA mode;
+    ZeroMemory(&mode, sizeof mode);
+    mode.dmSize = sizeof mode;
+    mode.dmPelsWidth = width;
+    mode.dmPelsHeight = height;
+    mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
+    LONG result = ChangeDisplaySettingsA(&mode, 0);
+    Out("display result=%ld", result);
+    Screen();
+    return result == DISP_CHANGE_SUCCESSFUL ? 0 : 1;
 }
 
 HANDLE g_windowLog = INVALID_HANDLE_VALUE;
@@ -761,6 +826,11 @@ int main(int argc, char** argv) {
     if (strcmp(command, "session") == 0) return Session(left, rest);
     if (strcmp(command, "frame") == 0 && left >= 7) return Frame(rest);
     if (strcmp(command, "halfframe") == 0) return HalfFrame();
+    if (strcmp(command, "stall") == 0 && left >= 1) return Stall(Number(rest[0]));
+    if (strcmp(command, "pipesecurity") == 0) return PipeSecurity();
+    if (strcmp(command, "display") == 0 && left >= 2)
+        return ChangeDisplay(Number(rest[0]), Number(rest[1]));
+    if (strcmp(command, "screen") == 0) return Screen();
     if (strcmp(command, "testwindow") == 0 && left >= 1) return TestWindow(rest[0]);
     if (strcmp(command, "testdialog") == 0 && left >= 1) return TestDialog(rest[0]);
     if (strcmp(command, "bench") == 0 && left >= 1) return Bench(Number(rest[0]));

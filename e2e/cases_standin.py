@@ -1,0 +1,114 @@
+"""End-to-end cases of the driver stand-in's pipe server.  Wine keeps a
+pipe's security descriptor but does not enforce it: who may open the pipe
+is proven on the host only."""
+import re
+import subprocess
+
+import cases
+from cases import RELEASE_WORDS, expect_equal, packet_words, session_output
+import cases_truepos
+
+MAX_CLIENTS = 8  # kStandInMaxClients
+
+
+def start_window(kit):
+    """The full-screen test window, logging the button messages and moves
+    it receives."""
+    window = kit.spawn_zdrive("testwindow", "C:\\window.log")
+    kit.wait_for("the test window", lambda: "window ready" in kit.output_of(window), timeout=30)
+
+
+def wait_window_event(kit, event):
+    try:
+        kit.wait_for("'%s'" % event, lambda: event in kit.text_file("window.log"), timeout=15)
+    except AssertionError:
+        raise AssertionError("no '%s' at the test window: %r"
+                             % (event, kit.text_file("window.log"))) from None
+
+
+def stall(kit, sent_bytes):
+    proc = kit.spawn_zdrive("stall", sent_bytes)
+    kit.wait_line(proc, "stalled after %d bytes" % sent_bytes, timeout=30)
+    return proc
+
+
+def standin_clients_that_stall_or_die(kit):
+    """The pipe carries its own security.  A client that never sends and one
+    that stops halfway through a frame hold nobody up; only the half frame's
+    client is dropped, and a client idle between requests is not.  With
+    every slot taken a new client waits for a free one.  A client killed
+    between a touch and its release: the button goes up."""
+    kit.start_emu()
+    security = kit.zdrive("pipesecurity")[0]
+    match = re.match(r"security O:(S-1-5-[0-9-]+)D:P\(D;;GA;;;NU\)\(A;;GA;;;SY\)"
+                     r"\(A;;GA;;;(S-1-5-[0-9-]+)\)$", security)
+    if not match or match.group(1) != match.group(2):
+        raise AssertionError("the pipe's security: %s" % security)
+
+    silent, half = stall(kit, 0), stall(kit, 12)
+    lines = kit.zdrive("session", "packet", 2, 2, 2, 2, "rawpos", "sleep", 3000, "rawpos")
+    expect_equal(session_output(lines, "rawpos"), ["rawpos ok=1 258 258"] * 2,
+                 "a client idle between requests while two others stall")
+    kit.wait_line(half, "dropped after", timeout=15)
+    kit.log("half a frame's client: %s" % kit.output_of(half)[-1])
+    expect_equal(kit.output_of(silent), ["stalled after 0 bytes"], "the silent client")
+    others = [stall(kit, 0) for _ in range(MAX_CLIENTS - 1)]
+    expect_equal(kit.zdrive("waitpipe", 500, expect_ok=False), ["pipe missing"],
+                 "a free instance with %d clients connected" % MAX_CLIENTS)
+    for proc in others + [silent]:
+        kit.machine.end(proc)
+
+    start_window(kit)
+    toucher = kit.spawn_zdrive("session", "packet", *packet_words(512, 512), "hold",
+                               stdin=subprocess.PIPE)
+    wait_window_event(kit, "down 512 384")
+    kit.machine.end(toucher)
+    wait_window_event(kit, "up 512 384")
+    # Separate sessions: Wine answers GetAsyncKeyState from a cache for a moment.
+    lines = kit.zdrive("session", "cursor") + kit.zdrive(
+        "session", "packet", *packet_words(256, 256), "cursor", "packet", *RELEASE_WORDS,
+        "packet", *RELEASE_WORDS)
+    expect_equal([line[-6:] for line in session_output(lines, "cursor")], ["left=0", "left=1"],
+                 "the button after its client died, and at the next touch")
+
+
+def standin_ends_a_dead_tools_calibration(kit):
+    """TRUEPOS killed while it waits for its first target: the next touches
+    through TOUCH move the pointer and press the button again."""
+    rig = cases_truepos.Rig(kit, cases_truepos.SEEDED)
+    rig.start_tool()
+    kit.machine.end(rig.tool)
+    expect_equal(rig.tool_log(), [cases_truepos.mode_line(1, 0)], "the tool's requests")
+    start_window(kit)
+    rig.controller.touch(512, 512)
+    wait_window_event(kit, "down 512 384")
+    rig.controller.release()
+    wait_window_event(kit, "up 512 384")
+
+
+def standin_follows_the_display_size(kit):
+    """The display shrinks while the stand-in runs (Xvfb offers one mode
+    only; a Wine virtual desktop can change its size): touches map onto
+    the new screen."""
+    kit.machine.reg_add(r"HKCU\Software\Wine\Explorer", "Desktop", "REG_SZ", "Default")
+    kit.machine.reg_add(r"HKCU\Software\Wine\Explorer\Desktops", "Default", "REG_SZ",
+                        "%dx%d" % (cases.SCREEN_W, cases.SCREEN_H))
+    kit.machine.restart()
+    kit.start_emu()
+    expect_equal(kit.zdrive("display", 800, 600), ["display result=0", "screen 800 600"],
+                 "the display mode change")
+    start_window(kit)
+    kit.zdrive("session", "packet", *packet_words(512, 512), "packet", *packet_words(1024, 1024),
+               "packet", *RELEASE_WORDS, "packet", *RELEASE_WORDS)
+    kit.wait_for("the release", lambda: any(e.startswith("up") for e in kit.text_file("window.log")))
+    # Where the button goes down and up is Wine's: in a virtual desktop the
+    # X pointer's echo of an earlier position may overtake a move.  Before
+    # the change of size the moves went to (799, 384) and (799, 599).
+    log = kit.text_file("window.log")
+    if "move 400 300" not in log or "move 799 599" not in log:
+        raise AssertionError("the touch did not map onto the 800 x 600 screen: %r" % log)
+
+
+CASES = {f.__name__: f for f in (standin_clients_that_stall_or_die,
+                                 standin_ends_a_dead_tools_calibration,
+                                 standin_follows_the_display_size)}
