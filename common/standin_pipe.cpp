@@ -13,13 +13,24 @@ namespace {
 
 typedef BOOL(WINAPI* CancelIoFn)(HANDLE);
 typedef BOOL(WINAPI* ServerSessionFn)(HANDLE, ULONG*);
+typedef BOOL(WINAPI* OpenProcessTokenFn)(HANDLE, DWORD, HANDLE*);
+typedef BOOL(WINAPI* GetTokenInformationFn)(HANDLE, DWORD, void*, DWORD, DWORD*);
+typedef DWORD(WINAPI* GetSecurityInfoFn)(HANDLE, DWORD, DWORD, void**, void**, void**, void**,
+                                         void**);
 
-// Looked up at run time: Windows 95 lacks CancelIo, and only Windows Vista
-// and later can name a pipe server's session.
-FARPROC Kernel32Function(const char* name) {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    return kernel ? GetProcAddress(kernel, name) : NULL;
+const DWORD kTokenUser = 1;        // TOKEN_INFORMATION_CLASS
+const DWORD kKernelObject = 6;     // SE_OBJECT_TYPE
+const DWORD kOwnerOnly = 1;        // OWNER_SECURITY_INFORMATION
+const DWORD kTokenQuery = 0x0008;  // TOKEN_QUERY
+
+// Looked up at run time: Windows 95 lacks CancelIo and the security
+// calls, and only Windows Vista and later can name a pipe server's session.
+FARPROC Function(const char* module, const char* name) {
+    HMODULE handle = GetModuleHandleA(module);
+    return handle ? GetProcAddress(handle, name) : NULL;
 }
+
+FARPROC Kernel32Function(const char* name) { return Function("kernel32.dll", name); }
 
 BOOL ServerSessionOf(HANDLE pipe, DWORD* session) {
     ServerSessionFn query = (ServerSessionFn)(void*)Kernel32Function("GetNamedPipeServerSessionId");
@@ -27,6 +38,36 @@ BOOL ServerSessionOf(HANDLE pipe, DWORD* session) {
     if (!query || !query(pipe, &id)) return FALSE;
     *session = id;
     return TRUE;
+}
+
+// A SID's length from its header: 8 bytes and one word per sub-authority.
+DWORD SidLength(const BYTE* sid) { return 8 + 4 * (DWORD)sid[1]; }
+
+BOOL SameSid(const BYTE* a, const BYTE* b) {
+    DWORD length = SidLength(a);
+    if (length != SidLength(b)) return FALSE;
+    for (DWORD i = 0; i < length; ++i)
+        if (a[i] != b[i]) return FALSE;
+    return TRUE;
+}
+
+// Whether the pipe belongs to our user; FALSE in *known where the
+// system can't say.
+BOOL PipeOwnedByUs(HANDLE pipe, BOOL* known) {
+    *known = FALSE;
+    GetSecurityInfoFn getSecurityInfo =
+        (GetSecurityInfoFn)(void*)Function("advapi32.dll", "GetSecurityInfo");
+    BYTE user[USER_SID_SIZE];
+    if (!getSecurityInfo || !CurrentUserSid(user, sizeof user)) return FALSE;
+    void* owner = NULL;
+    void* descriptor = NULL;
+    if (getSecurityInfo(pipe, kKernelObject, kOwnerOnly, &owner, NULL, NULL, NULL,
+                        &descriptor) != ERROR_SUCCESS)
+        return FALSE;
+    *known = owner != NULL;
+    BOOL ours = owner && SameSid((const BYTE*)owner, user);
+    LocalFree(descriptor);
+    return ours;
 }
 
 DWORD TimeLeft(DWORD deadline) {
@@ -84,9 +125,12 @@ HANDLE OpenStandInPipe(DWORD* error) {
         *error = GetLastError() == ERROR_PIPE_BUSY ? ERROR_PIPE_BUSY : ERROR_FILE_NOT_FOUND;
         return INVALID_HANDLE_VALUE;
     }
-    DWORD serverSession = 0;
-    BOOL known = ServerSessionOf(pipe, &serverSession);
-    if (!StandInServerAcceptable(known, serverSession, CurrentSessionId())) {
+    StandInServerFacts facts;
+    facts.serverSession = 0;
+    facts.sessionKnown = ServerSessionOf(pipe, &facts.serverSession);
+    facts.ownSession = CurrentSessionId();
+    facts.ownedByUs = PipeOwnedByUs(pipe, &facts.ownerKnown);
+    if (!StandInServerAcceptable(&facts)) {
         CloseHandle(pipe);
         *error = ERROR_ACCESS_DENIED;
         return INVALID_HANDLE_VALUE;
@@ -95,8 +139,35 @@ HANDLE OpenStandInPipe(DWORD* error) {
     return pipe;
 }
 
-BOOL StandInServerAcceptable(BOOL sessionKnown, DWORD serverSession, DWORD ownSession) {
-    return !sessionKnown || serverSession == ownSession;
+BOOL StandInServerAcceptable(const StandInServerFacts* facts) {
+    if (facts->sessionKnown && facts->serverSession != facts->ownSession) return FALSE;
+    return !facts->ownerKnown || facts->ownedByUs;
+}
+
+BOOL CurrentUserSid(BYTE* sid, DWORD size) {
+    OpenProcessTokenFn openProcessToken =
+        (OpenProcessTokenFn)(void*)Function("advapi32.dll", "OpenProcessToken");
+    GetTokenInformationFn getTokenInformation =
+        (GetTokenInformationFn)(void*)Function("advapi32.dll", "GetTokenInformation");
+    HANDLE token;
+    if (!openProcessToken || !getTokenInformation ||
+        !openProcessToken(GetCurrentProcess(), kTokenQuery, &token))
+        return FALSE;
+    // TOKEN_USER: the SID's address and attributes, the SID itself after.
+    union {
+        struct {
+            BYTE* sid;
+            DWORD attributes;
+        } user;
+        BYTE bytes[2 * sizeof(void*) + USER_SID_SIZE];
+    } info;
+    DWORD needed = 0;
+    BOOL got = getTokenInformation(token, kTokenUser, &info, sizeof info, &needed);
+    CloseHandle(token);
+    if (!got || !info.user.sid || SidLength(info.user.sid) > size) return FALSE;
+    const BYTE* from = info.user.sid;
+    for (DWORD i = 0; i < SidLength(from); ++i) sid[i] = from[i];
+    return TRUE;
 }
 
 StandInOutcome StandInTransact(HANDLE pipe, const ZavirWireRequest* request,

@@ -16,10 +16,26 @@
 // instance is taken, ERROR_ACCESS_DENIED for a server of another session.
 HANDLE OpenStandInPipe(DWORD* error);
 
-// Whether a server may stand in for the driver: one of our own session.
-// Where the system can't tell (no such query before Windows Vista), the
-// session's own pipe name is all there is to go by.
-BOOL StandInServerAcceptable(BOOL sessionKnown, DWORD serverSession, DWORD ownSession);
+// What the client learnt of the server behind the pipe.  A fact the
+// system can't tell (Windows 2000 and XP have no server session; NT 4 no
+// owner query) is passed over.
+struct StandInServerFacts {
+    BOOL sessionKnown;
+    DWORD serverSession;
+    DWORD ownSession;
+    BOOL ownerKnown;
+    BOOL ownedByUs;  // the pipe's owner is the user this program runs as
+};
+
+// A server may stand in for the driver only when it is of our session and
+// its pipe is our user's: pipe names are machine-wide, so another user
+// could take ours first.
+BOOL StandInServerAcceptable(const StandInServerFacts* facts);
+
+// The SID of the user this process runs as, copied into sid (at most
+// size bytes).  FALSE where the system can't say (Windows 9x).
+#define USER_SID_SIZE 68
+BOOL CurrentUserSid(BYTE* sid, DWORD size);
 
 enum StandInOutcome {
     kStandInAnswered,

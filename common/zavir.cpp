@@ -56,11 +56,31 @@ void UseStandIn(ZavirDriver* driver, HANDLE pipe, BOOL loaderJustStarted) {
     driver->viaStandIn = TRUE;
     driver->reopenAt = now;
     driver->loaderAt = loaderJustStarted ? now + kLoaderPauseMs : now;
+    driver->calibrating = FALSE;
 }
 
 ZavirOpenStep Finish(ZavirOpening* opening, ZavirOpenStep step) {
     AbandonZavirOpen(opening);
     return step;
+}
+
+void DropPipe(ZavirDriver* driver, DWORD pauseMs) {
+    CloseHandle(driver->handle);
+    driver->handle = INVALID_HANDLE_VALUE;
+    driver->reopenAt = GetTickCount() + pauseMs;
+}
+
+// The stand-in ends a client's calibration mode with its connection, so a
+// reopened pipe is told again while we are still collecting corners.
+void ResumeCalibration(ZavirDriver* driver) {
+    ZavirWireRequest request;
+    ZeroMemory(&request, sizeof request);
+    request.code = kCalibrationModeRequest;
+    request.inSize = request.outSize = 3 * sizeof(DWORD);
+    request.in[0] = 1;
+    ZavirWireAnswer answer;
+    if (StandInTransact(driver->handle, &request, &answer) != kStandInAnswered)
+        DropPipe(driver, kReopenPauseMs);
 }
 
 // A failed request's pipe is closed; a later request reopens it.  When
@@ -71,6 +91,7 @@ void ReopenStandIn(ZavirDriver* driver) {
     driver->reopenAt = now + kReopenPauseMs;
     DWORD error = 0;
     driver->handle = OpenStandInPipe(&error);
+    if (IsZavirDriverOpen(driver) && driver->calibrating) ResumeCalibration(driver);
     if (error != ERROR_FILE_NOT_FOUND || !Reached(now, driver->loaderAt)) return;
     driver->loaderAt = now + kLoaderPauseMs;
     HANDLE loader = StartLoader();
@@ -91,12 +112,11 @@ BOOL StandInRequest(ZavirDriver* driver, DWORD code, const DWORD* in, DWORD inSi
     StandInOutcome outcome = StandInTransact(driver->handle, &request, &answer);
     if (outcome == kStandInAnswered) {
         if (out) CopyMemory(out, answer.out, outSize);
+        if (code == kCalibrationModeRequest && answer.ok && in && inSize >= sizeof(DWORD))
+            driver->calibrating = in[0] == 1;
         return answer.ok != 0;
     }
-    CloseHandle(driver->handle);
-    driver->handle = INVALID_HANDLE_VALUE;
-    driver->reopenAt =
-        GetTickCount() + (outcome == kStandInSilent ? kSilentPauseMs : kReopenPauseMs);
+    DropPipe(driver, outcome == kStandInSilent ? kSilentPauseMs : kReopenPauseMs);
     return FALSE;
 }
 

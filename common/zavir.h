@@ -49,6 +49,7 @@ struct ZavirDriver {
     BOOL viaStandIn;   // the stand-in, whether or not its pipe is open now
     DWORD reopenAt;    // GetTickCount from which a closed pipe may be reopened
     DWORD loaderAt;    // and from which the loader may be started again
+    BOOL calibrating;  // our calibration mode, given again to a reopened pipe
 };
 
 // An open under way: the stand-in may still be starting.

@@ -5,15 +5,13 @@
 #include "emu_core.h"
 #include "emu_server.h"
 #include "settings.h"
+#include "standin_pipe.h"
 
 #ifndef STACK_SIZE_PARAM_IS_A_RESERVATION
 #define STACK_SIZE_PARAM_IS_A_RESERVATION 0x00010000
 #endif
 #ifndef SDDL_REVISION_1
 #define SDDL_REVISION_1 1
-#endif
-#ifndef SECURITY_MAX_SID_SIZE
-#define SECURITY_MAX_SID_SIZE 68
 #endif
 
 namespace {
@@ -240,35 +238,20 @@ DWORD WINAPI RunSlot(LPVOID parameter) {
     }
 }
 
-typedef BOOL(WINAPI* OpenProcessTokenFn)(HANDLE, DWORD, PHANDLE);
-typedef BOOL(WINAPI* GetTokenInformationFn)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD,
-                                            PDWORD);
 typedef BOOL(WINAPI* ConvertSidToStringSidFn)(PSID, LPSTR*);
 typedef BOOL(WINAPI* ConvertStringSecurityDescriptorFn)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR*,
                                                        PULONG);
 
 // The SID of the user this process runs as, in string form (LocalFree
 // it); NULL when the system can't say.
-LPSTR CurrentUserSid() {
-    OpenProcessTokenFn openProcessToken;
-    GetTokenInformationFn getTokenInformation;
+LPSTR CurrentUserSidText() {
     ConvertSidToStringSidFn convertSidToStringSid;
-    Resolve(&openProcessToken, "advapi32.dll", "OpenProcessToken");
-    Resolve(&getTokenInformation, "advapi32.dll", "GetTokenInformation");
     Resolve(&convertSidToStringSid, "advapi32.dll", "ConvertSidToStringSidA");
-    if (!openProcessToken || !getTokenInformation || !convertSidToStringSid) return NULL;
-    HANDLE token;
-    if (!openProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return NULL;
-    // TOKEN_USER and the SID it points to, which follows it.
-    union {
-        TOKEN_USER user;
-        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } info;
-    DWORD size = 0;
-    BOOL got = getTokenInformation(token, TokenUser, &info, sizeof info, &size);
-    CloseHandle(token);
+    BYTE sid[USER_SID_SIZE];
     LPSTR text = NULL;
-    if (!got || !convertSidToStringSid(info.user.User.Sid, &text)) return NULL;
+    if (!convertSidToStringSid || !CurrentUserSid(sid, sizeof sid) ||
+        !convertSidToStringSid((PSID)sid, &text))
+        return NULL;
     return text;
 }
 
@@ -281,7 +264,7 @@ PSECURITY_DESCRIPTOR BuildPipeSecurity() {
     Resolve(&convertStringSecurityDescriptor, "advapi32.dll",
             "ConvertStringSecurityDescriptorToSecurityDescriptorA");
     if (!convertStringSecurityDescriptor) return NULL;
-    LPSTR sid = CurrentUserSid();
+    LPSTR sid = CurrentUserSidText();
     if (!sid) return NULL;
     char sddl[256];
     int length = StandInPipeSddl(sid, sddl, sizeof sddl);

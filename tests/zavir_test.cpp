@@ -114,19 +114,26 @@ TEST_F(ZavirTest, BusyPipeIsWaitedForWithoutStartingTheLoader) {
     CloseZavirDriver(&d);
 }
 
-TEST_F(ZavirTest, OnlyAStandInOfTheProgramsOwnSessionIsAccepted) {
+TEST_F(ZavirTest, OnlyAStandInOfTheProgramsOwnSessionAndUserIsAccepted) {
     struct {
         DWORD serverSession;
-        bool queryExists;
+        bool otherUser;
+        const char* hidden;  // a query this system lacks
         bool accepted;
-    } rows[] = {{1, true, true}, {2, true, false}, {2, false, true}};
+    } rows[] = {{1, false, "", true},
+                {2, false, "", false},
+                {2, false, "GetNamedPipeServerSessionId", true},
+                {1, true, "", false},
+                {1, true, "GetSecurityInfo", true},
+                {1, true, "GetTokenInformation", true}};
     for (const auto& row : rows) {
         fake::Reset();
         fake::SetStandInPresent(true);
         fake::SetStandInSession(row.serverSession);
-        if (!row.queryExists) fake::HideExport("GetNamedPipeServerSessionId");
+        fake::SetStandInOwnedByOtherUser(row.otherUser);
+        fake::HideExport(row.hidden);
         ZavirDriver d;
-        EXPECT_EQ(OpenZavirDriver(&d), (BOOL)row.accepted) << row.serverSession;
+        EXPECT_EQ(OpenZavirDriver(&d), (BOOL)row.accepted) << row.serverSession << row.hidden;
         EXPECT_EQ(fake::OpenDriverHandles(), row.accepted ? 1 : 0);
         CloseZavirDriver(&d);
     }
@@ -153,10 +160,13 @@ TEST_F(ZavirTest, AStalledStandInCostsASecondThenIsLeftAloneForAWhile) {
     CloseZavirDriver(&d);
 }
 
+// A reopened pipe is told again that we collect corners: the stand-in ended
+// that mode with the old connection.
 TEST_F(ZavirTest, AStandInThatEndedIsFoundAgainStartingTheLoaderIfNeeded) {
     fake::SetStandInPresent(true);
     ZavirDriver d;
     ASSERT_TRUE(OpenZavirDriver(&d));
+    SetCalibrationMode(&d, 1, 0);
     fake::EndStandIn();
     InstallLoader({300, -1});
     LONG x = 0, y = 0;
@@ -170,14 +180,15 @@ TEST_F(ZavirTest, AStandInThatEndedIsFoundAgainStartingTheLoaderIfNeeded) {
     EXPECT_EQ(fake::OpenProcessHandles(), 0);
     fake::PassTime(1000);
     SendHandOver(&d);
-    ASSERT_EQ(fake::DeviceRequests().size(), 1u);
-    EXPECT_EQ(fake::DeviceRequests()[0].code, (DWORD)kHandOverRequest);
+    ExpectRequests({{0x22201B, 12, 12, {1, 0}}, {0x22201B, 12, 12, {1, 0}}, {0x222027, 12, 12, {0}}});
+    SetCalibrationMode(&d, 0, 0);
     fake::PassTime(1000);
     fake::EndStandIn();
     SendHandOver(&d);
     fake::PassTime(1000);
     SendHandOver(&d);  // the loader is not started again this soon
     EXPECT_EQ(fake::StartedProcesses().size(), 1u);
+    EXPECT_EQ(fake::DeviceRequests().size(), 4u);  // nothing given again out of calibration
     CloseZavirDriver(&d);
 }
 

@@ -7,7 +7,7 @@
 
 TouchSettings g_settings;
 HANDLE g_port = INVALID_HANDLE_VALUE;
-ZavirDriver g_driver = {INVALID_HANDLE_VALUE, FALSE, 0, 0};
+ZavirDriver g_driver = {INVALID_HANDLE_VALUE, FALSE, 0, 0, FALSE};
 HWND g_mainWindow = NULL;
 HICON g_appIcon = NULL;
 LONG g_tickCounter = 0;

@@ -38,7 +38,8 @@ void SetVersion(DWORD version);
 // GetProcAddress finds the fake's exports by name (the module is not
 // looked at) unless hidden: a hidden one answers NULL, as on a system
 // that lacks it.  Known: ProcessIdToSessionId, CancelIo,
-// GetNamedPipeServerSessionId, and OpenProcessToken, LookupPrivilegeValueA
+// GetNamedPipeServerSessionId, GetTokenInformation (TokenUser: the user
+// S-1-5-21-1-2-3-1000), GetSecurityInfo (a pipe's owner), and OpenProcessToken, LookupPrivilegeValueA
 // and AdjustTokenPrivileges, which are recorded as calls like the
 // platform's own.
 void HideExport(const std::string& name);
@@ -150,6 +151,8 @@ void EndStandIn();
 // The session GetNamedPipeServerSessionId reports for the stand-in's pipe
 // (by default the program's own).
 void SetStandInSession(DWORD session);
+// The stand-in's pipe belongs to another user than the program's.
+void SetStandInOwnedByOtherUser(bool other);
 
 // ---- processes and the clock ---------------------------------------------
 // GetTickCount's clock, in milliseconds from 0; it moves only while the

@@ -308,6 +308,8 @@ typedef struct _TOKEN_PRIVILEGES {
 
 HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD processId);
 HANDLE WINAPI GetCurrentProcess(void);
+typedef HANDLE HLOCAL;
+HLOCAL WINAPI LocalFree(HLOCAL memory);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 
 // ---- registry -----------------------------------------------------------

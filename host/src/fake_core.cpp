@@ -66,6 +66,27 @@ BOOL WINAPI FakeAdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIV
     return token == kToken;
 }
 
+BOOL WINAPI FakeGetTokenInformation(HANDLE token, DWORD what, void* buffer, DWORD size,
+                                    DWORD* needed) {
+    const DWORD kTokenUser = 1;
+    // TOKEN_USER, then the SID it points to.
+    struct UserRecord {
+        const BYTE* sid;
+        DWORD attributes;
+    };
+    *needed = sizeof(UserRecord) + sizeof internal::kUserSid;
+    if (token != kToken || what != kTokenUser) return FALSE;
+    if (size < *needed) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    BYTE* sid = (BYTE*)buffer + sizeof(UserRecord);
+    memcpy(sid, internal::kUserSid, sizeof internal::kUserSid);
+    UserRecord record = {sid, 0};
+    memcpy(buffer, &record, sizeof record);
+    return TRUE;
+}
+
 struct Export {
     const char* name;
     FARPROC function;
@@ -75,6 +96,8 @@ const Export kExports[] = {
     {"CancelIo", (FARPROC)(void*)internal::FakeCancelIo},
     {"GetNamedPipeServerSessionId", (FARPROC)(void*)internal::FakeGetNamedPipeServerSessionId},
     {"OpenProcessToken", (FARPROC)(void*)FakeOpenProcessToken},
+    {"GetTokenInformation", (FARPROC)(void*)FakeGetTokenInformation},
+    {"GetSecurityInfo", (FARPROC)(void*)internal::FakeGetSecurityInfo},
     {"LookupPrivilegeValueA", (FARPROC)(void*)FakeLookupPrivilegeValueA},
     {"AdjustTokenPrivileges", (FARPROC)(void*)FakeAdjustTokenPrivileges},
 };
@@ -107,6 +130,11 @@ std::string Lower(const std::string& s) {
 }
 
 DWORD SessionId() { return g_session; }
+
+const BYTE kUserSid[28] = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 1, 0,
+                           0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0xE8, 3, 0, 0};
+const BYTE kOtherUserSid[28] = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 1, 0,
+                                0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0xE9, 3, 0, 0};
 
 std::string StandInPipe() {
     char name[ZAVIR_PIPE_NAME_SIZE];
@@ -158,6 +186,10 @@ using fake::internal::Record;
 DWORD WINAPI GetLastError(void) { return fake::g_lastError; }
 DWORD WINAPI GetVersion(void) { return fake::g_version; }
 DWORD WINAPI GetCurrentProcessId(void) { return 4242; }
+HLOCAL WINAPI LocalFree(HLOCAL memory) {
+    (void)memory;  // the fake's descriptors are never allocated
+    return NULL;
+}
 HANDLE WINAPI GetCurrentProcess(void) { return (HANDLE)(intptr_t)-1; }
 
 HMODULE WINAPI LoadLibraryA(LPCSTR name) {

@@ -56,6 +56,7 @@ std::set<DWORD> g_failingCodes;
 DWORD g_busyUntil = 0;
 bool g_standInStalled = false;
 long long g_standInSession = -1;  // -1: the program's own
+bool g_standInOtherUser = false;
 
 struct Process {
     ProgramBehaviour behaviour;
@@ -277,6 +278,7 @@ void ResetDevices() {
     g_busyUntil = 0;
     g_standInStalled = false;
     g_standInSession = -1;
+    g_standInOtherUser = false;
     g_programs.clear();
     g_started.clear();
     g_processes.clear();
@@ -291,6 +293,18 @@ void AskToClose(DWORD processId) {
     g_running[index].askedAt = g_now;
     Advance(0);
 }
+DWORD WINAPI FakeGetSecurityInfo(HANDLE h, DWORD type, DWORD what, void** owner, void** group,
+                                 void** dacl, void** sacl, void** descriptor) {
+    const DWORD kKernelObject = 6, kOwnerOnly = 1;
+    auto it = g_handles.find(h);
+    if (it == g_handles.end() || it->second.kind != kPipe || type != kKernelObject ||
+        what != kOwnerOnly || !owner || group || dacl || sacl || !descriptor)
+        return ERROR_INVALID_PARAMETER;
+    *owner = (void*)(g_standInOtherUser ? kOtherUserSid : kUserSid);
+    *descriptor = *owner;
+    return ERROR_SUCCESS;
+}
+
 }  // namespace internal
 
 void AddComPort(int n, DWORD baud) {
@@ -335,6 +349,7 @@ void SetStandInBusyUntil(DWORD ms) { g_busyUntil = ms; }
 void StallStandIn(bool stalled) { g_standInStalled = stalled; }
 void EndStandIn() { BreakStandIn(); }
 void SetStandInSession(DWORD session) { g_standInSession = session; }
+void SetStandInOwnedByOtherUser(bool other) { g_standInOtherUser = other; }
 void PassTime(DWORD ms) { Advance(ms); }
 
 namespace internal {

@@ -22,6 +22,11 @@ std::string StandInPipe();
 // Fake exports that live with their service (see GetProcAddress).
 BOOL WINAPI FakeCancelIo(HANDLE h);
 BOOL WINAPI FakeGetNamedPipeServerSessionId(HANDLE h, ULONG* session);
+DWORD WINAPI FakeGetSecurityInfo(HANDLE h, DWORD type, DWORD what, void** owner, void** group,
+                                 void** dacl, void** sacl, void** descriptor);
+// The SID of the fake process's user (S-1-5-21-1-2-3-1000), and another's.
+extern const BYTE kUserSid[28];
+extern const BYTE kOtherUserSid[28];
 DWORD SessionId();
 
 // Another program's top-level window, titled like its class; it goes
