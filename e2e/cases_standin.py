@@ -1,6 +1,7 @@
 """End-to-end cases of the driver stand-in's pipe server.  Wine keeps a
 pipe's security descriptor but does not enforce it: who may open the pipe
-is proven on the host only."""
+is proven on the host only; that the programs talk only to their own
+user's pipe is proven here."""
 import re
 import subprocess
 
@@ -72,6 +73,20 @@ def standin_clients_that_stall_or_die(kit):
                  "the button after its client died, and at the next touch")
 
 
+def standin_taken_by_another_user_is_refused(kit):
+    """Pipe names are machine-wide: another user's program may take the
+    stand-in's name first.  The programs talk to no pipe that is not their
+    own user's (and say there is no driver); the same pipe owned by their
+    user serves them."""
+    for owner, opens in (("SY", False), ("me", True)):
+        squatter = kit.spawn_zdrive("squat", owner, stdin=subprocess.PIPE)
+        kit.wait_line(squatter, "squatting", timeout=30)
+        lines = kit.zdrive("session", "handover", expect_ok=False, timeout=60)
+        expect_equal(lines[:1], ["open standin=1" if opens else "open failed"],
+                     "a client of a pipe owned by %s" % owner)
+        kit.machine.end(squatter)
+
+
 def standin_ends_a_dead_tools_calibration(kit):
     """TRUEPOS killed while it waits for its first target: the next touches
     through TOUCH move the pointer and press the button again."""
@@ -110,5 +125,6 @@ def standin_follows_the_display_size(kit):
 
 
 CASES = {f.__name__: f for f in (standin_clients_that_stall_or_die,
+                                 standin_taken_by_another_user_is_refused,
                                  standin_ends_a_dead_tools_calibration,
                                  standin_follows_the_display_size)}

@@ -11,6 +11,9 @@
 //   ZDRIVE stall BYTES                     send the first BYTES of a frame and wait; says
 //                                          when (if ever) the stand-in drops the pipe
 //   ZDRIVE pipesecurity                    the owner and DACL of the stand-in's pipe (SDDL)
+//   ZDRIVE squat OWNER                     take the stand-in's pipe name first, owned by
+//                                          OWNER (an SDDL SID, or "me"), and answer every
+//                                          request with success until a line on stdin
 //   ZDRIVE screen | display W H            the screen's size; change the display mode
 //   ZDRIVE find CLASS TITLE [MS] | controls CLASS TITLE | click CLASS TITLE ID
 //   ZDRIVE check CLASS TITLE ID 0|1 | close CLASS TITLE
@@ -434,6 +437,62 @@ int PipeSecurity() {
     return 0;
 }
 
+DWORD WINAPI AnswerEveryone(LPVOID parameter) {
+    HANDLE pipe = (HANDLE)parameter;
+    for (;;) {
+        if (!ConnectNamedPipe(pipe, NULL) && GetLastError() != ERROR_PIPE_CONNECTED) return 1;
+        ZavirWireRequest r;
+        DWORD n = 0;
+        while (ReadFile(pipe, &r, sizeof r, &n, NULL) && n == sizeof r) {
+            ZavirWireAnswer a;
+            ZeroMemory(&a, sizeof a);
+            a.ok = 1;
+            WriteFile(pipe, &a, sizeof a, &n, NULL);
+        }
+        DisconnectNamedPipe(pipe);
+    }
+}
+
+// Another user's program that took the pipe's name first.
+int Squat(const char* owner) {
+    char me[256] = "";
+    if (strcmp(owner, "me") == 0) {
+        HANDLE token;
+        union {
+            TOKEN_USER user;
+            BYTE bytes[256];
+        } info;
+        DWORD size = 0;
+        LPSTR text = NULL;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) ||
+            !GetTokenInformation(token, TokenUser, &info, sizeof info, &size) ||
+            !ConvertSidToStringSidA(info.user.User.Sid, &text))
+            return 1;
+        lstrcpynA(me, text, sizeof me);
+        owner = me;
+    }
+    char sddl[400];
+    wsprintfA(sddl, "O:%sD:(A;;GA;;;WD)", owner);
+    SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, FALSE};
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
+                                                              &sa.lpSecurityDescriptor, NULL))
+        return 1;
+    char name[ZAVIR_PIPE_NAME_SIZE];
+    StandInPipeName(name);
+    HANDLE pipe = CreateNamedPipeA(name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 256,
+                                   256, 0, &sa);
+    if (pipe == INVALID_HANDLE_VALUE) {
+        Out("squat failed %lu", (unsigned long)GetLastError());
+        return 1;
+    }
+    HANDLE server = CreateThread(NULL, 0, AnswerEveryone, pipe, 0, NULL);
+    if (server) CloseHandle(server);
+    Out("squatting %s", sddl);
+    char line[64];
+    fgets(line, sizeof line, stdin);
+    return 0;
+}
+
 int Screen() {
     Out("screen %d %d", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     return 0;
@@ -828,6 +887,7 @@ int main(int argc, char** argv) {
     if (strcmp(command, "halfframe") == 0) return HalfFrame();
     if (strcmp(command, "stall") == 0 && left >= 1) return Stall(Number(rest[0]));
     if (strcmp(command, "pipesecurity") == 0) return PipeSecurity();
+    if (strcmp(command, "squat") == 0 && left >= 1) return Squat(rest[0]);
     if (strcmp(command, "display") == 0 && left >= 2)
         return ChangeDisplay(Number(rest[0]), Number(rest[1]));
     if (strcmp(command, "screen") == 0) return Screen();
