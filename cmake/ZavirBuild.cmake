@@ -13,8 +13,8 @@ elseif(ZAVIR_HOST)
   add_compile_options(-Wall -Wextra -g ${ZAVIR_SANITIZE})
   add_link_options(${ZAVIR_SANITIZE})
 else()
-  # Small, self-contained programs: no exceptions, no RTTI, the compiler's
-  # runtime linked in, only Windows' own DLLs imported.
+  # Small, self-contained programs: no exceptions, no RTTI, only Windows'
+  # own DLLs imported.
   add_compile_options(-Wall -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
                       -ffunction-sections -fdata-sections)
   add_link_options(-static -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
@@ -51,11 +51,20 @@ function(zavir_program target exe)
       set_source_files_properties(${P_RC} PROPERTIES OBJECT_DEPENDS "${pictures}")
     endif()
     target_link_libraries(${target} PRIVATE zavir_common ${P_LIBS})
+    zavir_own_startup(${target})
     target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
     set_target_properties(${target} PROPERTIES OUTPUT_NAME ${exe} SUFFIX ".EXE"
                           RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
     zavir_check_imports(${target})
   endif()
+endfunction()
+
+# A Windows executable that starts at startup/'s entry instead of the C
+# runtime's and links no C library: only Windows' own DLLs and libgcc's
+# arithmetic helpers.
+function(zavir_own_startup target)
+  target_link_libraries(${target} PRIVATE zavir_startup kernel32 gcc)
+  target_link_options(${target} PRIVATE -nostdlib)
 endfunction()
 
 # Every Windows 9x executable is checked against the allow-list of
