@@ -20,7 +20,10 @@ else()
   add_link_options(-static -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     # Windows 95/98/ME: Windows 4.0 headers and PE header, no ASLR or NX.
+    # Code for the 486 with its x87, which the assembler holds the compiler
+    # to (and pads with NOPs the 486 has).
     set(ZAVIR_WIN9X ON)
+    add_compile_options(-march=i486 -Wa,-march=i486+387)
     add_compile_definitions(WINVER=0x0400 _WIN32_WINNT=0x0400 _WIN32_WINDOWS=0x0410
                             _WIN32_IE=0x0400)
     add_link_options(-Wl,--disable-dynamicbase -Wl,--disable-nxcompat
@@ -68,11 +71,15 @@ function(zavir_own_startup target)
 endfunction()
 
 # Every Windows 9x executable is checked against the allow-list of
-# functions that Windows 98 SE really provides.
+# functions that Windows 98 SE really provides, and disassembled for
+# instructions a 486 lacks.
 function(zavir_check_imports target)
   if(ZAVIR_WIN9X)
     add_test(NAME win98_imports_${target}
              COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/check_imports.py
+                     --objdump ${CMAKE_OBJDUMP} $<TARGET_FILE:${target}>)
+    add_test(NAME i486_code_${target}
+             COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/check_code.py
                      --objdump ${CMAKE_OBJDUMP} $<TARGET_FILE:${target}>)
   endif()
 endfunction()
