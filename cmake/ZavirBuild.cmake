@@ -14,19 +14,21 @@ elseif(ZAVIR_HOST)
   add_link_options(${ZAVIR_SANITIZE})
 else()
   # Small, self-contained programs: no exceptions, no RTTI, only Windows'
-  # own DLLs imported.
+  # own DLLs imported.  No -fdata-sections: this compiler then writes
+  # zero-initialised data out as zeros in .data instead of leaving it to .bss.
   add_compile_options(-Wall -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-                      -ffunction-sections -fdata-sections)
+                      -ffunction-sections -fno-ident)
   add_link_options(-static -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-    # Windows 95/98/ME: Windows 4.0 headers and PE header, no ASLR or NX.
+    # Windows 95/98/ME: Windows 4.0 headers and PE header, no ASLR or NX,
+    # no relocations (Windows 9x loads a program at its own base, always).
     # Code for the 486 with its x87, which the assembler holds the compiler
     # to (and pads with NOPs the 486 has).
     set(ZAVIR_WIN9X ON)
     add_compile_options(-march=i486 -Wa,-march=i486+387)
     add_compile_definitions(WINVER=0x0400 _WIN32_WINNT=0x0400 _WIN32_WINDOWS=0x0410
                             _WIN32_IE=0x0400)
-    add_link_options(-Wl,--disable-dynamicbase -Wl,--disable-nxcompat
+    add_link_options(-Wl,--disable-dynamicbase -Wl,--disable-nxcompat -Wl,--disable-reloc-section
                      -Wl,--major-os-version,4 -Wl,--minor-os-version,0
                      -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0)
   else()
