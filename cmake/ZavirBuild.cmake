@@ -66,10 +66,11 @@ endfunction()
 
 # A Windows executable that starts at startup/'s entry instead of the C
 # runtime's and links no C library: only Windows' own DLLs and libgcc's
-# arithmetic helpers.
+# arithmetic helpers.  No auto-import of a DLL's data: nothing would run
+# the relocations it needs.
 function(zavir_own_startup target)
   target_link_libraries(${target} PRIVATE zavir_startup kernel32 gcc)
-  target_link_options(${target} PRIVATE -nostdlib)
+  target_link_options(${target} PRIVATE -nostdlib -Wl,--disable-auto-import)
 endfunction()
 
 # Every Windows 9x executable is checked against the allow-list of
