@@ -13,17 +13,22 @@ elseif(ZAVIR_HOST)
   add_compile_options(-Wall -Wextra -g ${ZAVIR_SANITIZE})
   add_link_options(${ZAVIR_SANITIZE})
 else()
-  # Small, self-contained programs: no exceptions, no RTTI, the compiler's
-  # runtime linked in, only Windows' own DLLs imported.
+  # Small, self-contained programs: no exceptions, no RTTI, only Windows'
+  # own DLLs imported.  No -fdata-sections: this compiler then writes
+  # zero-initialised data out as zeros in .data instead of leaving it to .bss.
   add_compile_options(-Wall -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-                      -ffunction-sections -fdata-sections)
+                      -ffunction-sections -fno-ident)
   add_link_options(-static -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-    # Windows 95/98/ME: Windows 4.0 headers and PE header, no ASLR or NX.
+    # Windows 95/98/ME: Windows 4.0 headers and PE header, no ASLR or NX,
+    # no relocations (Windows 9x loads a program at its own base, always).
+    # Code for the 486 with its x87, which the assembler holds the compiler
+    # to (and pads with NOPs the 486 has).
     set(ZAVIR_WIN9X ON)
+    add_compile_options(-march=i486 -Wa,-march=i486+387)
     add_compile_definitions(WINVER=0x0400 _WIN32_WINNT=0x0400 _WIN32_WINDOWS=0x0410
                             _WIN32_IE=0x0400)
-    add_link_options(-Wl,--disable-dynamicbase -Wl,--disable-nxcompat
+    add_link_options(-Wl,--disable-dynamicbase -Wl,--disable-nxcompat -Wl,--disable-reloc-section
                      -Wl,--major-os-version,4 -Wl,--minor-os-version,0
                      -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0)
   else()
@@ -51,6 +56,7 @@ function(zavir_program target exe)
       set_source_files_properties(${P_RC} PROPERTIES OBJECT_DEPENDS "${pictures}")
     endif()
     target_link_libraries(${target} PRIVATE zavir_common ${P_LIBS})
+    zavir_own_startup(${target})
     target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
     set_target_properties(${target} PROPERTIES OUTPUT_NAME ${exe} SUFFIX ".EXE"
                           RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
@@ -58,12 +64,25 @@ function(zavir_program target exe)
   endif()
 endfunction()
 
+# A Windows executable that starts at startup/'s entry instead of the C
+# runtime's and links no C library: only Windows' own DLLs and libgcc's
+# arithmetic helpers.  No auto-import of a DLL's data: nothing would run
+# the relocations it needs.
+function(zavir_own_startup target)
+  target_link_libraries(${target} PRIVATE zavir_startup kernel32 gcc)
+  target_link_options(${target} PRIVATE -nostdlib -Wl,--disable-auto-import)
+endfunction()
+
 # Every Windows 9x executable is checked against the allow-list of
-# functions that Windows 98 SE really provides.
+# functions that Windows 98 SE really provides, and disassembled for
+# instructions a 486 lacks.
 function(zavir_check_imports target)
   if(ZAVIR_WIN9X)
     add_test(NAME win98_imports_${target}
              COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/check_imports.py
+                     --objdump ${CMAKE_OBJDUMP} $<TARGET_FILE:${target}>)
+    add_test(NAME i486_code_${target}
+             COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/check_code.py
                      --objdump ${CMAKE_OBJDUMP} $<TARGET_FILE:${target}>)
   endif()
 endfunction()

@@ -15,7 +15,7 @@ import subprocess
 import sys
 
 FLOPPY_BYTES = 1457664   # what a 1.44 MB FAT12 floppy holds for files
-TARGET_BYTES = 400 * 1024
+TARGET_BYTES = 100 * 1024
 
 
 def check_image(image, names):

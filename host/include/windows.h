@@ -522,6 +522,7 @@ typedef struct tagWNDCLASSEXA {
 #define SW_HIDE 0
 #define SW_SHOWNORMAL 1
 #define SW_SHOW 5
+#define SW_SHOWDEFAULT 10
 
 #define SWP_NOSIZE 0x0001
 #define SWP_NOMOVE 0x0002

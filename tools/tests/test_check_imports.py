@@ -31,6 +31,8 @@ class AllowListTest(unittest.TestCase):
             ("advapi32.dll!OpenProcessToken", "does not work there"),
             ("kernel32.dll!CreateFileW", "Unicode"),
             ("user32.dll!MessageBoxW", "Unicode"),
+            ("msvcrt.dll!malloc", "not one of the five system DLLs"),
+            ("comctl32.dll!InitCommonControls", "not one of the five system DLLs"),
         ]
         for entry, reason in cases:
             with self.subTest(entry=entry):
@@ -39,7 +41,7 @@ class AllowListTest(unittest.TestCase):
                 self.assertIn(reason, problems[0])
 
     def test_ordinary_entries_pass_and_dll_names_ignore_case(self):
-        allowed, problems = self.problems_of("KERNEL32.dll!CreateFileA", "msvcrt.dll!malloc")
+        allowed, problems = self.problems_of("KERNEL32.dll!CreateFileA", "shell32.dll!Shell_NotifyIconA")
         self.assertEqual(problems, [])
         self.assertIn(("kernel32.dll", "CreateFileA"), allowed)
 
@@ -60,6 +62,7 @@ class HeaderTest(unittest.TestCase):
             ({"Subsystem": "00000003"}, "not Windows GUI"),
             ({"DllCharacteristics": "00000140"}, "dynamic base"),
             ({"DllCharacteristics": "00000100"}, "NX"),
+            ({"TlsDirectory": "00004000"}, "thread-local storage"),
         ]
         for change, reason in cases:
             with self.subTest(change=change):
@@ -67,6 +70,26 @@ class HeaderTest(unittest.TestCase):
                 header.update(change)
                 problems = check_imports.check_header(header)
                 self.assertTrue(any(reason in p for p in problems), problems)
+
+
+class ImportsTest(unittest.TestCase):
+    ALLOWED = {("kernel32.dll", "CreateFileA"), ("user32.dll", "MessageBoxA")}
+
+    def test_only_listed_functions_of_the_five_system_dlls_pass(self):
+        imports = [("KERNEL32.dll", "CreateFileA"), ("USER32.dll", "MessageBoxA")]
+        self.assertEqual(check_imports.check_imports(imports, self.ALLOWED), [])
+        problems = check_imports.check_imports(
+            imports + [("msvcrt.dll", "malloc"), ("msvcrt.dll", "free"),
+                       ("KERNEL32.dll", "GetTickCount64")], self.ALLOWED)
+        self.assertEqual(problems, [
+            "imports from msvcrt.dll, which is not one of the five system DLLs",
+            "imports kernel32.dll!GetTickCount64, which is not on the allow-list"])
+
+    def test_the_listing_names_each_dll_once_with_its_functions(self):
+        lines = check_imports.import_listing(
+            [("USER32.dll", "MessageBoxA"), ("KERNEL32.dll", "ReadFile"),
+             ("KERNEL32.dll", "CreateFileA")])
+        self.assertEqual(lines, ["  KERNEL32.DLL: CreateFileA ReadFile", "  USER32.DLL: MessageBoxA"])
 
 
 if __name__ == "__main__":
