@@ -16,9 +16,11 @@ else()
   # Small, self-contained programs: no exceptions, no RTTI, only Windows'
   # own DLLs imported.  No -fdata-sections: this compiler then writes
   # zero-initialised data out as zeros in .data instead of leaving it to .bss.
+  # Link-time optimisation: the code is generated once for the whole program
+  # (about 3 KB less on the medium).
   add_compile_options(-Wall -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-                      -ffunction-sections -fno-ident)
-  add_link_options(-static -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
+                      -ffunction-sections -fno-ident -flto)
+  add_link_options(-static -s -Wl,--gc-sections -Wl,--no-insert-timestamp -flto -Os)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     # Windows 95/98/ME: Windows 4.0 headers and PE header, no ASLR or NX,
     # no relocations (Windows 9x loads a program at its own base, always).
@@ -26,6 +28,8 @@ else()
     # to (and pads with NOPs the 486 has).
     set(ZAVIR_WIN9X ON)
     add_compile_options(-march=i486 -Wa,-march=i486+387)
+    # The code is generated at the link: the same target there.
+    add_link_options(-march=i486 -Wa,-march=i486+387)
     add_compile_definitions(WINVER=0x0400 _WIN32_WINNT=0x0400 _WIN32_WINDOWS=0x0410
                             _WIN32_IE=0x0400)
     add_link_options(-Wl,--disable-dynamicbase -Wl,--disable-nxcompat -Wl,--disable-reloc-section

@@ -42,7 +42,7 @@ void Resolve(Fn* fn, const char* module, const char* name) {
 
 CRITICAL_SECTION g_lock;
 EmuState g_state;
-HANDLE g_log = INVALID_HANDLE_VALUE;
+HANDLE g_log = NULL;  // no request log
 // Stamped log: each line starts with the performance counter in
 // nanoseconds, so latencies can be measured against other clocks.
 BOOL g_stamped = FALSE;
@@ -52,7 +52,7 @@ HANDLE g_serving = NULL;
 LARGE_INTEGER g_frequency;
 
 void WriteLogLine(const ZavirWireRequest* request) {
-    if (g_log == INVALID_HANDLE_VALUE) return;
+    if (!g_log || g_log == INVALID_HANDLE_VALUE) return;
     char line[112];
     int length;
     if (g_stamped) {

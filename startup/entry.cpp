@@ -7,9 +7,10 @@
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
-// The linker's default entry name for a GUI program.  Aligns the stack
+// The linker's default entry name for a GUI program (kept through the
+// link-time optimisation, which sees no call to it).  Aligns the stack
 // itself rather than trust the loader to.
-extern "C" __attribute__((force_align_arg_pointer, noreturn)) void WinMainCRTStartup(void) {
+extern "C" __attribute__((force_align_arg_pointer, noreturn, used)) void WinMainCRTStartup(void) {
     // The x87 in its initial state (64-bit precision, exceptions masked),
     // as the C runtime left it for the driver stand-in's arithmetic.
     __asm__ __volatile__("fninit");

@@ -6,8 +6,9 @@
 #include "resource.h"
 
 TouchSettings g_settings;
-HANDLE g_port = INVALID_HANDLE_VALUE;
-ZavirDriver g_driver = {INVALID_HANDLE_VALUE, FALSE, 0, 0, FALSE};
+// Both closed (INVALID_HANDLE_VALUE) by ResetTouchState, WinMain's first step.
+HANDLE g_port;
+ZavirDriver g_driver;
 HWND g_mainWindow = NULL;
 HICON g_appIcon = NULL;
 LONG g_tickCounter = 0;
