@@ -358,9 +358,18 @@ class Machine:
         self.reg(args + ["/f"])
 
     def reg_query(self, key):
-        """{value: (type, data)} of a key, or None when it does not exist."""
-        r = self.reg(["query", key], check=False)
-        return parse_reg_query(r.stdout) if r.returncode == 0 else None
+        """{value: (type, data)} of a key, or None when it does not exist.
+        Any other failure of `reg` (seen now and then on a loaded machine)
+        is tried again, then raised: it must not pass for a missing key."""
+        for attempt in range(3):
+            r = self.reg(["query", key], check=False)
+            if r.returncode == 0:
+                return parse_reg_query(r.stdout)
+            if "Unable to find" in r.stdout + r.stderr:
+                return None
+            time.sleep(0.5)
+        raise HarnessError("reg query %s failed (%d): %s%s" % (key, r.returncode, r.stdout,
+                                                              r.stderr))
 
     def reg_delete(self, key, name=None):
         args = ["delete", key] + (["/v", name] if name else []) + ["/f"]
