@@ -21,14 +21,11 @@ import shutil
 import statistics
 import subprocess
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SOURCE = os.path.dirname(HERE)
 sys.path.insert(0, HERE)
 import cases  # noqa: E402
 import cases_touch  # noqa: E402
-import harness  # noqa: E402
 
 
 def serving(kit):
@@ -90,27 +87,14 @@ def one_run(args, display, template, program, prepare):
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--build", default=os.path.join(SOURCE, "build", "win64"))
     parser.add_argument("--runs", type=int, default=3)
-    args = parser.parse_args(argv)
-    args.build = os.path.abspath(args.build)
-    args.bin = os.path.join(args.build, "bin")
-    work = os.path.join(args.build, "bench")
-    args.root = os.environ.get("ZAVIR_E2E_WINE_ROOT") or os.path.join(args.build, "e2e", "wine")
-    args.screenshots = os.path.join(args.build, "screenshots")
-    os.makedirs(work, exist_ok=True)
-    number = os.environ.get("ZAVIR_E2E_DISPLAY")
-    display = harness.Display(int(number.lstrip(":")) if number else None,
-                              os.path.join(work, "xvfb.log")).start()
-    started = time.monotonic()
-    try:
-        template = harness.make_template(os.path.join(args.root, "template"), display.name)
+    with cases.bench_machines(parser, argv) as (args, display, template):
         print("first window after the start, ms (median / max of %d runs)" % args.runs)
         for path, prepare in PATHS:
             for program in PROGRAMS:
                 times, what = [], ""
                 for _ in range(args.runs):
-                    ms, what = one_run(args, display.name, template, program, prepare)
+                    ms, what = one_run(args, display, template, program, prepare)
                     if ms is None:
                         break
                     times.append(ms)
@@ -119,9 +103,6 @@ def main(argv=None):
                                                          max(times), what), flush=True)
                 else:
                     print("%-24s %-12s not produced: %s" % (path, program, what), flush=True)
-    finally:
-        display.stop()
-    print("done in %.0f s" % (time.monotonic() - started))
     return 0
 
 

@@ -19,14 +19,11 @@ import argparse
 import math
 import os
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SOURCE = os.path.dirname(HERE)
 sys.path.insert(0, HERE)
 import cases  # noqa: E402
 import cases_truepos as tp  # noqa: E402
-import harness  # noqa: E402
 from cases import SCREEN_W, SCREEN_H, zavirsim  # noqa: E402
 
 # (screenshot name, what, panel): raw = offset + scale * pixel, turned
@@ -96,26 +93,10 @@ def run_panel(args, display, template, slug, name, panel):
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--build", default=os.path.join(SOURCE, "build", "win64"))
-    args = parser.parse_args(argv)
-    args.build = os.path.abspath(args.build)
-    args.bin = os.path.join(args.build, "bin")
-    work = os.path.join(args.build, "bench")
-    args.root = os.environ.get("ZAVIR_E2E_WINE_ROOT") or os.path.join(args.build, "e2e", "wine")
-    args.screenshots = os.path.join(args.build, "screenshots")
-    os.makedirs(work, exist_ok=True)
-    number = os.environ.get("ZAVIR_E2E_DISPLAY")
-    display = harness.Display(int(number.lstrip(":")) if number else None,
-                              os.path.join(work, "xvfb.log")).start()
-    started = time.monotonic()
-    try:
-        template = harness.make_template(os.path.join(args.root, "template"), display.name)
+    with cases.bench_machines(parser, argv) as (args, display, template):
         print("screen %d x %d; grid %s" % (SCREEN_W, SCREEN_H, grid()), flush=True)
         for slug, name, panel in PANELS:
-            run_panel(args, display.name, template, slug, name, panel)
-    finally:
-        display.stop()
-    print("done in %.0f s" % (time.monotonic() - started))
+            run_panel(args, display, template, slug, name, panel)
     return 0
 
 

@@ -1,6 +1,7 @@
 """The end-to-end cases: each gets a Kit (a fresh Wine machine, the built
 programs, the simulator) and raises AssertionError when the suite
 misbehaves."""
+import contextlib
 import importlib
 import os
 import subprocess
@@ -104,6 +105,31 @@ class Kit:
         c = zavirsim.Controller.open_pty(baud)
         self.controllers.append(c)
         return c
+
+
+@contextlib.contextmanager
+def bench_machines(parser, argv):
+    """A benchmark's --build DIR (its programs, prefixes and screenshots) and
+    an X display with the template prefix: yields (args, display, template)."""
+    source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    parser.add_argument("--build", default=os.path.join(source, "build", "win64"))
+    args = parser.parse_args(argv)
+    args.build = os.path.abspath(args.build)
+    args.bin = os.path.join(args.build, "bin")
+    args.root = os.environ.get("ZAVIR_E2E_WINE_ROOT") or os.path.join(args.build, "e2e", "wine")
+    args.screenshots = os.path.join(args.build, "screenshots")
+    work = os.path.join(args.build, "bench")
+    os.makedirs(work, exist_ok=True)
+    number = os.environ.get("ZAVIR_E2E_DISPLAY")
+    display = harness.Display(int(number.lstrip(":")) if number else None,
+                              os.path.join(work, "xvfb.log")).start()
+    started = time.monotonic()
+    try:
+        yield args, display.name, harness.make_template(os.path.join(args.root, "template"),
+                                                        display.name)
+    finally:
+        display.stop()
+    print("done in %.0f s" % (time.monotonic() - started))
 
 
 def packet_words(x, y):
