@@ -123,11 +123,15 @@ def bmp_bytes(canvas, palette, bits):
             line.extend(canvas.pixels[y])
         line.extend(b'\0' * (row - len(line)))
         pixels.extend(line)
+    return dib_file(canvas, palette, bits, 0, pixels)
+
+
+def dib_file(canvas, palette, bits, compression, pixels):
     colours = 1 << bits
     pal = bytearray()
     for r, g, b in (palette + [(0, 0, 0)] * colours)[:colours]:
         pal.extend((b, g, r, 0))
-    info = struct.pack('<IiiHHIIiiII', 40, canvas.width, canvas.height, 1, bits, 0,
+    info = struct.pack('<IiiHHIIiiII', 40, canvas.width, canvas.height, 1, bits, compression,
                        len(pixels), 2835, 2835, colours, 0)
     offset = 14 + len(info) + len(pal)
     head = struct.pack('<2sIHHI', b'BM', offset + len(pixels), 0, 0, offset)
@@ -150,14 +154,7 @@ def rle4_bytes(canvas):
             data.extend((run, line[x] << 4 | line[x]))
             x += run
         data.extend((0, 1 if y == 0 else 0))
-    pal = bytearray()
-    for r, g, b in VGA:
-        pal.extend((b, g, r, 0))
-    info = struct.pack('<IiiHHIIiiII', 40, canvas.width, canvas.height, 1, 4, 2,
-                       len(data), 2835, 2835, 16, 0)
-    offset = 14 + len(info) + len(pal)
-    head = struct.pack('<2sIHHI', b'BM', offset + len(data), 0, 0, offset)
-    return head + info + bytes(pal) + bytes(data)
+    return dib_file(canvas, VGA, 4, 2, data)
 
 
 def ico_bytes(canvas, palette, bits, transparent):
