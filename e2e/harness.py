@@ -25,6 +25,8 @@ def _first_existing(*paths):
     return paths[-1]
 
 
+# What Wine's start.exe says when it could not start a program at all.
+REG_NOT_STARTED = "Application could not be started"
 WINE = os.environ.get("ZAVIR_WINE") or _first_existing("/usr/lib/wine/wine64", shutil.which("wine64") or "", "wine64")
 WINESERVER = os.environ.get("ZAVIR_WINESERVER") or _first_existing(
     "/usr/lib/wine/wineserver64", "/usr/lib/wine/wineserver", shutil.which("wineserver") or "", "wineserver")
@@ -346,7 +348,18 @@ class Machine:
 
     # -- registry
     def reg(self, args, check=True):
-        return self.wine(["reg"] + list(args), timeout=60, check=check)
+        # Now and then, just after a new session starts, Wine fails to
+        # start reg.exe at all ("Application could not be started").
+        # Every reg command the harness gives is idempotent, so one retry.
+        for _ in range(2):
+            result = self.wine(["reg"] + list(args), timeout=60)
+            if result.returncode == 0 or REG_NOT_STARTED not in result.stdout + result.stderr:
+                break
+            time.sleep(0.5)
+        if check and result.returncode != 0:
+            raise HarnessError("reg %s failed (%d): %s%s" % (" ".join(args), result.returncode,
+                                                              result.stdout, result.stderr))
+        return result
 
     def reg_add(self, key, name, kind, data):
         args = ["add", key]
