@@ -26,7 +26,7 @@ def _first_existing(*paths):
 
 
 # What Wine's start.exe says when it could not start a program at all.
-REG_NOT_STARTED = "Application could not be started"
+NOT_STARTED = "Application could not be started"
 WINE = os.environ.get("ZAVIR_WINE") or _first_existing("/usr/lib/wine/wine64", shutil.which("wine64") or "", "wine64")
 WINESERVER = os.environ.get("ZAVIR_WINESERVER") or _first_existing(
     "/usr/lib/wine/wineserver64", "/usr/lib/wine/wineserver", shutil.which("wineserver") or "", "wineserver")
@@ -299,9 +299,21 @@ class Machine:
     # -- programs
     def wine(self, args, timeout=60, input=None, check=False, cwd=None):
         """Runs a Windows program to its end; stdout and stderr as text.
-        Output goes through files: Wine's helper processes inherit the
-        handles and would hold a pipe open long after the program ends.
-        cwd (a Linux folder) becomes the program's current directory."""
+        cwd (a Linux folder) becomes the program's current directory.
+        Now and then, mostly just after a session starts, Wine fails to
+        start a program at all; one that never ran is started once more."""
+        result = self._run_once(args, timeout, input, cwd)
+        if result.returncode != 0 and NOT_STARTED in result.stdout + result.stderr:
+            time.sleep(0.5)
+            result = self._run_once(args, timeout, input, cwd)
+        if check and result.returncode != 0:
+            raise HarnessError("%s failed (%d): %s%s" % (" ".join(args), result.returncode,
+                                                         result.stdout, result.stderr))
+        return result
+
+    def _run_once(self, args, timeout, input, cwd):
+        """Output goes through files: Wine's helper processes inherit the
+        handles and would hold a pipe open long after the program ends."""
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             proc = subprocess.Popen([WINE] + list(args), env=self.env, stdout=out, stderr=err,
                                     stdin=subprocess.PIPE if input is not None else subprocess.DEVNULL,
@@ -319,9 +331,6 @@ class Machine:
             result = subprocess.CompletedProcess(
                 args, returncode, out.read().decode("utf-8", "replace"),
                 err.read().decode("utf-8", "replace"))
-        if check and result.returncode != 0:
-            raise HarnessError("%s failed (%d): %s%s" % (" ".join(args), result.returncode,
-                                                         result.stdout, result.stderr))
         return result
 
     def spawn(self, args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, cwd=None):
@@ -348,18 +357,7 @@ class Machine:
 
     # -- registry
     def reg(self, args, check=True):
-        # Now and then, just after a new session starts, Wine fails to
-        # start reg.exe at all ("Application could not be started").
-        # Every reg command the harness gives is idempotent, so one retry.
-        for _ in range(2):
-            result = self.wine(["reg"] + list(args), timeout=60)
-            if result.returncode == 0 or REG_NOT_STARTED not in result.stdout + result.stderr:
-                break
-            time.sleep(0.5)
-        if check and result.returncode != 0:
-            raise HarnessError("reg %s failed (%d): %s%s" % (" ".join(args), result.returncode,
-                                                              result.stdout, result.stderr))
-        return result
+        return self.wine(["reg"] + list(args), timeout=60, check=check)
 
     def reg_add(self, key, name, kind, data):
         args = ["add", key]
