@@ -89,8 +89,14 @@ BOOL HandlePacket(EmuState* s, DWORD client, const DWORD word[4], EmuAction* act
         if (!s->touching) return TRUE;
         s->touching = FALSE;
         if (!s->calibrating) {
-            action->kind = kEmuLift;
+            EmuTouchKind kind = s->touchKind;
+            s->touchKind = kTouchLeft;
             s->pressingClient = 0;
+            if (kind == kTouchLeft) action->kind = kEmuLift;
+            if (kind == kTouchRight &&
+                MapRawToScreen(&s->corners, s->lastRawX, s->lastRawY, s->screenWidth,
+                               s->screenHeight, &action->pixelX, &action->pixelY))
+                action->kind = kEmuRightClick;
             return TRUE;
         }
         // Corners that cover no area (a crossed calibration sent at once)
@@ -116,12 +122,26 @@ BOOL HandlePacket(EmuState* s, DWORD client, const DWORD word[4], EmuAction* act
                         &action->pixelY))
         return TRUE;
     if (s->touching) {
-        action->kind = kEmuMove;
+        if (s->touchKind != kTouchArming) action->kind = kEmuMove;
         return TRUE;
     }
-    action->kind = kEmuMoveAndPress;
     s->touching = TRUE;
     s->pressingClient = client;
+    if (s->rightArmed) {
+        // The pointer follows a right tap; its click comes when it lifts.
+        s->rightArmed = FALSE;
+        s->touchKind = kTouchRight;
+        action->kind = kEmuMove;
+    } else if (s->rightButton &&
+               InRightButtonCorner(action->pixelX, action->pixelY, s->screenWidth,
+                                   s->screenHeight)) {
+        s->rightArmed = TRUE;
+        s->touchKind = kTouchArming;
+        SetNoAction(action);
+    } else {
+        s->touchKind = kTouchLeft;
+        action->kind = kEmuMoveAndPress;
+    }
     return TRUE;
 }
 
@@ -166,6 +186,16 @@ void LoadStartCorners(CornerSet* corners) {
                         settings.LeftDnX,  settings.LeftDnY};
     // Stored corners that cannot map anything would leave the pointer dead.
     if (CornersUsable(&stored)) *corners = stored;
+}
+
+BOOL LoadRightButtonSetting() {
+    TouchSettings settings;
+    ZeroMemory(&settings, sizeof settings);
+    return LoadSettingValues(&settings, SETTING_BIT(kRightButton)) && settings.RightButton == 1;
+}
+
+BOOL InRightButtonCorner(LONG pixelX, LONG pixelY, int screenWidth, int screenHeight) {
+    return pixelX >= screenWidth - screenWidth / 16 && pixelY >= screenHeight - screenHeight / 16;
 }
 
 BOOL CornersUsable(const CornerSet* corners) {
@@ -259,6 +289,9 @@ void InitEmuState(EmuState* state, const CornerSet* corners, int screenWidth, in
     state->lastRawY = 0;
     state->calibratingClient = 0;
     state->pressingClient = 0;
+    state->rightButton = FALSE;
+    state->rightArmed = FALSE;
+    state->touchKind = kTouchLeft;
 }
 
 void SetEmuScreenSize(EmuState* state, int screenWidth, int screenHeight) {
@@ -303,9 +336,11 @@ void HandleRequest(EmuState* s, DWORD client, const ZavirWireRequest* request,
     case kCalibrationModeRequest:
         // A finger still down when the mode changes would leave the left
         // button held for good: let it go first.
-        if (s->touching && !s->calibrating) action->kind = kEmuLift;
+        if (s->touching && !s->calibrating && s->touchKind == kTouchLeft) action->kind = kEmuLift;
         s->touching = FALSE;
         s->pressingClient = 0;
+        s->rightArmed = FALSE;
+        s->touchKind = kTouchLeft;
         s->calibrating = in[0] == 1;
         s->calibratingClient = s->calibrating ? client : 0;
         break;
@@ -328,9 +363,10 @@ void EmuClientGone(EmuState* s, DWORD client, EmuAction* action) {
         s->touching = FALSE;
     }
     if (s->pressingClient == client) {
-        if (s->touching && !s->calibrating) action->kind = kEmuLift;
+        if (s->touching && !s->calibrating && s->touchKind == kTouchLeft) action->kind = kEmuLift;
         s->touching = FALSE;
         s->pressingClient = 0;
+        s->touchKind = kTouchLeft;
     }
 }
 
@@ -430,6 +466,10 @@ BOOL ParseEmuOptions(const char* cmd, char* logPath, int logPathSize, BOOL* stam
         return FALSE;
     }
     return TRUE;
+}
+
+BOOL LogStartsAfresh(DWORD fileBytes, DWORD lineBytes) {
+    return fileBytes > kStandInLogLimit || lineBytes > kStandInLogLimit - fileBytes;
 }
 
 unsigned long long CounterToNanoseconds(long long counter, long long frequency) {

@@ -47,8 +47,23 @@ enum EmuActionKind {
     kEmuMove,           // pointer to (pixelX, pixelY)
     kEmuMoveAndPress,   // pointer there, then left button down
     kEmuLift,           // left button up where the pointer is
-    kEmuCalibrationUp   // one left-button release for the window under (pixelX, pixelY)
+    kEmuCalibrationUp,  // one left-button release for the window under (pixelX, pixelY)
+    kEmuRightClick      // pointer to (pixelX, pixelY), then right button down and up
 };
+
+// What the finger now on the panel stands for.
+enum EmuTouchKind {
+    kTouchLeft,    // the left button, held while it is down
+    kTouchArming,  // a tap on the right-button corner: it clicks nothing
+    kTouchRight    // the tap after an arming one: a right click where it lifts
+};
+
+// With the right button on, a tap whose position falls in the bottom-right
+// sixteenth of the screen on both axes arms the right button.
+BOOL InRightButtonCorner(LONG pixelX, LONG pixelY, int screenWidth, int screenHeight);
+
+// The RightButton setting: TRUE only for a stored 1.
+BOOL LoadRightButtonSetting();
 
 struct EmuAction {
     EmuActionKind kind;
@@ -69,7 +84,10 @@ struct EmuState {
     LONG lastRawX;   // raw position of the last touch packet
     LONG lastRawY;
     DWORD calibratingClient;  // whose request put calibration mode on; 0: nobody's
-    DWORD pressingClient;     // whose packet holds the left button down; 0: not held
+    DWORD pressingClient;     // whose touch is down; 0: nobody's
+    BOOL rightButton;         // the RightButton setting is on
+    BOOL rightArmed;          // the right-button corner was tapped: the next tap is a right click
+    EmuTouchKind touchKind;   // of the touch that is down
 };
 
 void InitEmuState(EmuState* state, const CornerSet* corners, int screenWidth, int screenHeight);
@@ -87,7 +105,8 @@ void HandleRequest(EmuState* state, DWORD client, const ZavirWireRequest* reques
 
 // The client's connection has ended (closed, killed, or dropped): its
 // calibration mode ends, and a left button its packet pressed is let go
-// (the action, kEmuLift or kEmuNothing).  What other clients began stays.
+// (the action, kEmuLift or kEmuNothing); a right tap under way clicks
+// nothing.  What other clients began stays.
 void EmuClientGone(EmuState* state, DWORD client, EmuAction* action);
 
 // ---- the pipe server's limits and flags
@@ -138,6 +157,14 @@ BOOL ParseEmuCommandLine(const char* commandLine, char* logPath, int logPathSize
 // The same with an optional leading --qpc, which asks for time-stamped
 // log lines (*stamped TRUE): "--qpc", "--qpc --log FILE".
 BOOL ParseEmuOptions(const char* commandLine, char* logPath, int logPathSize, BOOL* stamped);
+
+// The request log never grows past this: a line that would take it further
+// starts the file afresh, so the newest requests are always there.
+const DWORD kStandInLogLimit = 8 * 1024 * 1024;
+
+// Whether a line of lineBytes must start the log afresh when the file
+// holds fileBytes (which may already be past the limit).
+BOOL LogStartsAfresh(DWORD fileBytes, DWORD lineBytes);
 
 // A performance-counter reading in nanoseconds, without overflowing for
 // any counter a machine reaches.  0 for a frequency that is not positive.

@@ -46,6 +46,7 @@ HANDLE g_log = NULL;  // no request log
 // Stamped log: each line starts with the performance counter in
 // nanoseconds, so latencies can be measured against other clocks.
 BOOL g_stamped = FALSE;
+DWORD g_logBytes;  // the log file's size
 // Held by the stand-in that serves; its name is one for the whole session.
 const char kStandInMutexName[] = "ZavirDriverStandIn";
 HANDLE g_serving = NULL;
@@ -66,9 +67,15 @@ void WriteLogLine(const ZavirWireRequest* request) {
     }
     line[length++] = '\r';
     line[length++] = '\n';
+    if (LogStartsAfresh(g_logBytes, (DWORD)length)) {
+        SetFilePointer(g_log, 0, NULL, FILE_BEGIN);
+        SetEndOfFile(g_log);
+        g_logBytes = 0;
+    }
     DWORD written = 0;
     // The file is opened unbuffered by us: each line reaches it at once.
     WriteFile(g_log, line, (DWORD)length, &written, NULL);
+    g_logBytes += written;
 }
 
 void SendMouse(DWORD flags, LONG pixelX, LONG pixelY) {
@@ -106,6 +113,11 @@ void Perform(const EmuAction* action) {
         break;
     case kEmuLift:
         SendMouse(MOUSEEVENTF_LEFTUP, 0, 0);
+        break;
+    case kEmuRightClick:
+        SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, action->pixelX, action->pixelY);
+        SendMouse(MOUSEEVENTF_RIGHTDOWN, 0, 0);
+        SendMouse(MOUSEEVENTF_RIGHTUP, 0, 0);
         break;
     case kEmuCalibrationUp: {
         POINT point = {action->pixelX, action->pixelY};
@@ -348,7 +360,8 @@ int StartDriverStandIn(const char* logPath, BOOL stampedLog) {
         g_log = CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, NULL);
         if (g_log == INVALID_HANDLE_VALUE) return GiveUp(kStandInNoLog, first);
-        SetFilePointer(g_log, 0, NULL, FILE_END);
+        g_logBytes = SetFilePointer(g_log, 0, NULL, FILE_END);
+        if (g_logBytes == INVALID_SET_FILE_POINTER) g_logBytes = kStandInLogLimit + 1;
         g_stamped = stampedLog && QueryPerformanceFrequency(&g_frequency);
     }
     InitializeCriticalSection(&g_lock);
@@ -356,6 +369,7 @@ int StartDriverStandIn(const char* logPath, BOOL stampedLog) {
     LoadStartCorners(&corners);
     InitEmuState(&g_state, &corners, GetSystemMetrics(SM_CXSCREEN),
                  GetSystemMetrics(SM_CYSCREEN));
+    g_state.rightButton = LoadRightButtonSetting();
     if (!StartSlots(first)) return GiveUp(kStandInNoPipe, first);
     return kStandInServing;
 }

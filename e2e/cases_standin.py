@@ -124,7 +124,24 @@ def standin_follows_the_display_size(kit):
         raise AssertionError("the touch did not map onto the 800 x 600 screen: %r" % log)
 
 
+def standin_right_button_corner(kit):
+    """With RightButton 1, a tap on the bottom-right corner clicks nothing
+    and the next tap is one right click where it lifts; then left again."""
+    kit.machine.reg_add(cases_truepos.SETTINGS_KEY, "RightButton", "REG_DWORD", 1)
+    kit.start_emu()
+    start_window(kit)
+    tap = lambda x, y: ["packet", *packet_words(x, y), "packet", *RELEASE_WORDS,
+                        "packet", *RELEASE_WORDS]
+    kit.zdrive("session", *tap(1024, 1024), *tap(512, 512), *tap(256, 256))
+    wait_window_event(kit, "up 256 192")
+    buttons = [e for e in kit.text_file("window.log")
+               if e.split(" ")[0] in ("down", "up", "rdown", "rup")]
+    expect_equal(buttons, ["rdown 512 384", "rup 512 384", "down 256 192", "up 256 192"],
+                 "the buttons of an arming tap, a right tap and a left tap")
+
+
 CASES = {f.__name__: f for f in (standin_clients_that_stall_or_die,
                                  standin_taken_by_another_user_is_refused,
                                  standin_ends_a_dead_tools_calibration,
-                                 standin_follows_the_display_size)}
+                                 standin_follows_the_display_size,
+                                 standin_right_button_corner)}

@@ -108,6 +108,21 @@ TEST(LoadStartCorners, TakesStoredCornersOnlyWhenTheyCanMap) {
     }
 }
 
+TEST(LoadRightButtonSetting, OnlyAStoredOneTurnsItOn) {
+    const struct {
+        bool stored;
+        DWORD value;
+        BOOL on;
+    } kCases[] = {{false, 0, FALSE}, {true, 0, FALSE}, {true, 1, TRUE}, {true, 2, FALSE},
+                  {true, 0xFFFFFFFF, FALSE}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.value);
+        fake::Reset();
+        if (c.stored) fake::RegPutDword("HKLM\\software\\corvale\\zavir", "RightButton", c.value);
+        EXPECT_EQ(LoadRightButtonSetting(), c.on);
+    }
+}
+
 TEST(MapRawToScreen, RefusesCornersThatSpanNoArea) {
     const CornerSet unusable[] = {
         {0, 0, 0, 0, 0, 0, 0, 0},                                // all zero, as a blank record
@@ -340,6 +355,54 @@ TEST_F(EmuStateTest, AClientGoneLetsGoOfTheButtonItsTouchPressed) {
     ExpectAction(kEmuNothing);
 }
 
+TEST_F(EmuStateTest, RightButtonCornerArmsOneRightTapThenLeftAgain) {
+    state.rightButton = TRUE;
+    ASSERT_TRUE(Touch(1024, 1024));  // the corner: arms, clicks nothing
+    ExpectAction(kEmuNothing);
+    ASSERT_TRUE(Touch(1000, 1000));
+    ExpectAction(kEmuNothing);
+    ASSERT_TRUE(Release());
+    ExpectAction(kEmuNothing);
+    ASSERT_TRUE(Touch(100, 100));  // the right tap follows, clicks where it lifts
+    ExpectAction(kEmuMove, 100, 75);
+    ASSERT_TRUE(Touch(200, 200));
+    ASSERT_TRUE(Release());
+    ExpectAction(kEmuRightClick, 200, 150);
+    ASSERT_TRUE(Touch(100, 100));  // back to the left button
+    ExpectAction(kEmuMoveAndPress, 100, 75);
+    ASSERT_TRUE(Release());
+    ExpectAction(kEmuLift);
+    // An arm never used holds nothing: its client may go, calibration may
+    // begin, and the next tap after that is left again.
+    ASSERT_TRUE(Touch(1024, 1024, 2));
+    Gone(2);
+    ExpectAction(kEmuNothing);
+    ASSERT_TRUE(Calibrate(1));
+    ASSERT_TRUE(Calibrate(0));
+    ASSERT_TRUE(Touch(100, 100));
+    ExpectAction(kEmuMoveAndPress);
+}
+
+TEST_F(EmuStateTest, RightButtonCornerIsTheLastSixteenthOfEachAxis) {
+    struct {
+        LONG rawX, rawY;  // pixels are raw x and raw y * 3/4
+        BOOL on;
+        EmuActionKind first;
+    } const kCases[] = {
+        {960, 960, TRUE, kEmuNothing},  // pixel (960, 720): the corner's edge
+        {959, 1024, TRUE, kEmuMoveAndPress},
+        {1024, 958, TRUE, kEmuMoveAndPress},
+        {960, 960, FALSE, kEmuMoveAndPress},  // RightButton 0
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.rawX * 10000 + c.rawY);
+        InitEmuState(&state, &state.corners, kW, kH);
+        state.rightButton = c.on;
+        ASSERT_TRUE(Touch(c.rawX, c.rawY));
+        ExpectAction(c.first);
+    }
+}
+
 TEST_F(EmuStateTest, AClientGoneEndsItsCalibrationOnly) {
     const DWORD kTouch = 1, kTool = 3;
     ASSERT_TRUE(Calibrate(1, kTool));
@@ -471,6 +534,20 @@ TEST(CounterToNanoseconds, KeepsPrecisionAndDoesNotOverflow) {
     EXPECT_EQ(CounterToNanoseconds(year * ghz + ghz / 3, ghz), year * 1000000000ULL + 333333333ULL);
     EXPECT_EQ(CounterToNanoseconds(5, 0), 0ULL);
     EXPECT_EQ(CounterToNanoseconds(-5, 10), 0ULL);
+}
+
+TEST(LogStartsAfresh, OnlyALineThatWouldPassTheLimit) {
+    const DWORD kLimit = kStandInLogLimit;
+    const struct {
+        DWORD file, line;
+        BOOL afresh;
+    } kCases[] = {{0, 100, FALSE},          {kLimit - 100, 100, FALSE}, {kLimit - 99, 100, TRUE},
+                  {kLimit, 0, FALSE},       {kLimit + 1, 0, TRUE},      {0xFFFFFFFF, 100, TRUE},
+                  {100, 0xFFFFFFFF, TRUE}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.file);
+        EXPECT_EQ(LogStartsAfresh(c.file, c.line), c.afresh);
+    }
 }
 
 TEST(FormatStampedRequestLine, PutsTheStampBeforeTheLine) {
