@@ -374,6 +374,15 @@ int StartDriverStandIn(const char* logPath, BOOL stampedLog) {
     return kStandInServing;
 }
 
+void StopDriverStandIn() {
+    EnterCriticalSection(&g_lock);
+    EmuAction undo;
+    EmuClientGone(&g_state, g_state.pressingClient, &undo);
+    Perform(&undo);
+    // The lock stays taken: no request the process still reads may press
+    // anything again before it ends.
+}
+
 int RunDriverStandIn(const char* logPath, BOOL stampedLog) {
     int result = StartDriverStandIn(logPath, stampedLog);
     if (result != kStandInServing) return result;

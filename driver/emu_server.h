@@ -22,6 +22,11 @@ enum StandInStartResult {
 // kStandInNoPipe.
 int StartDriverStandIn(const char* logPath, BOOL stampedLog);
 
+// The process is about to end: a button a touch holds down is let go,
+// and no further request moves the pointer.  Only after StartDriverStandIn
+// returned kStandInServing.
+void StopDriverStandIn();
+
 // Starts the stand-in and serves until the process is ended; returns only
 // when it can't start (the StartDriverStandIn result).
 int RunDriverStandIn(const char* logPath, BOOL stampedLog);

@@ -3,10 +3,12 @@ for the kernel driver, and the medium folder's SETUP.EXE installing a
 suite that works after the restart."""
 import os
 import shutil
+import subprocess
 import time
 
 import cases
 import cases_setup
+import cases_standin
 import cases_touch
 import harness
 import zavirsim
@@ -157,9 +159,17 @@ def startvxd_stands_in_for_the_driver(kit):
     lines = kit.zdrive("session", "rawpos")
     expect_equal(cases.session_output(lines, "rawpos"), ["rawpos ok=1 5 6"],
                  "the loader after a log-off and a cancelled shutdown")
+    # A touch still down when it ends is let go.
+    cases_standin.start_window(kit)
+    held = kit.spawn_zdrive("session", "packet", *cases.packet_words(512, 512), "hold",
+                            stdin=subprocess.PIPE)
+    kit.wait_for("the touch held", lambda: "holding" in kit.output_of(held))
+    cases_standin.wait_window_event(kit, "down 512 384")
     kit.zdrive("send", LOADER_WINDOW, LOADER_WINDOW, WM_ENDSESSION, 1, 0)
     kit.wait_for("the loader to end", lambda: loader.poll() is not None, timeout=30)
     expect_equal(loader.returncode, 0, "the loader's exit code at the session's end")
+    cases_standin.wait_window_event(kit, "up 512 384")
+    held.kill()
 
     # Two loaders started at the same moment: one serves, the other ends.
     pair = [kit.machine.spawn([kit.exe("STARTVXD.EXE")]) for _ in range(2)]

@@ -62,6 +62,6 @@ void WaitForSessionEnd(void* context) {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     LoaderPlatform platform = {instance, OpenDevice, CloseDevice, StartStandIn,
                                WaitForSessionEnd};
-    RunLoader(&platform);
+    if (RunLoader(&platform) == kLoaderServedStandIn) StopDriverStandIn();
     return 0;
 }
