@@ -5,8 +5,8 @@
 #ifndef SECURITY_SQOS_PRESENT
 #define SECURITY_SQOS_PRESENT 0x00100000
 #endif
-#ifndef SECURITY_IDENTIFICATION
-#define SECURITY_IDENTIFICATION (1 << 16)
+#ifndef SECURITY_ANONYMOUS
+#define SECURITY_ANONYMOUS 0
 #endif
 
 namespace {
@@ -116,10 +116,10 @@ StandInOutcome MoveAll(HANDLE pipe, HANDLE event, BOOL writing, void* data, DWOR
 HANDLE OpenStandInPipe(DWORD* error) {
     char name[ZAVIR_PIPE_NAME_SIZE];
     StandInPipeName(name);
-    // Identification only: whatever serves the pipe can't act as us.
+    // Anonymous: whatever serves the pipe can neither act as us nor learn
+    // who we are (the stand-in needs no identity).
     HANDLE pipe = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT |
-                                  SECURITY_IDENTIFICATION,
+                              FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS,
                               NULL);
     if (pipe == INVALID_HANDLE_VALUE) {
         *error = GetLastError() == ERROR_PIPE_BUSY ? ERROR_PIPE_BUSY : ERROR_FILE_NOT_FOUND;
@@ -141,7 +141,9 @@ HANDLE OpenStandInPipe(DWORD* error) {
 
 BOOL StandInServerAcceptable(const StandInServerFacts* facts) {
     if (facts->sessionKnown && facts->serverSession != facts->ownSession) return FALSE;
-    return !facts->ownerKnown || facts->ownedByUs;
+    // A server whose owner can't be learnt is refused: pointer input is
+    // handed only to a pipe known to be ours.
+    return facts->ownerKnown && facts->ownedByUs;
 }
 
 BOOL CurrentUserSid(BYTE* sid, DWORD size) {

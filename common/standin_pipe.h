@@ -1,6 +1,6 @@
 // The client end of the driver stand-in's pipe (Windows 2000 and later):
-// opened for identification only, accepted only from a server of this
-// session, and every request bounded in time.
+// opened anonymously, accepted only from a server of this session whose
+// pipe is known to be our user's, and every request bounded in time.
 #ifndef ZAVIR_COMMON_STANDIN_PIPE_H
 #define ZAVIR_COMMON_STANDIN_PIPE_H
 
@@ -13,12 +13,13 @@
 
 // The session's pipe, or INVALID_HANDLE_VALUE and *error:
 // ERROR_FILE_NOT_FOUND when nothing serves it, ERROR_PIPE_BUSY when every
-// instance is taken, ERROR_ACCESS_DENIED for a server of another session.
+// instance is taken, ERROR_ACCESS_DENIED for a server that is not
+// acceptable (StandInServerAcceptable).
 HANDLE OpenStandInPipe(DWORD* error);
 
-// What the client learnt of the server behind the pipe.  A fact the
-// system can't tell (Windows 2000 and XP have no server session; NT 4 no
-// owner query) is passed over.
+// What the client learnt of the server behind the pipe.  A server session
+// the system can't tell (Windows 2000 and XP) is passed over; an owner it
+// can't tell refuses the server.
 struct StandInServerFacts {
     BOOL sessionKnown;
     DWORD serverSession;

@@ -71,9 +71,9 @@ TEST_F(ZavirTest, FallsBackToTheStandInOnlyWhenTheDeviceFails) {
     std::vector<std::string> opens = fake::ArgsOf("CreateFileA");
     ASSERT_EQ(opens.size(), 2u);
     EXPECT_THAT(opens[0], ::testing::StartsWith("\"\\\\.\\ZAVIR.VXD\""));
-    // Identification only, and overlapped so that every request is bounded.
+    // Anonymous, and overlapped so that every request is bounded.
     EXPECT_EQ(opens[1], "\"\\\\.\\pipe\\ZAVIREMU.1\", access=0xc0000000, share=0, sa=NULL, "
-                        "disposition=3, flags=0x40110000, template=NULL");
+                        "disposition=3, flags=0x40100000, template=NULL");
     EXPECT_EQ(fake::CountOf("CreateProcessA"), 0u);
     CloseZavirDriver(&d);
 }
@@ -124,8 +124,10 @@ TEST_F(ZavirTest, OnlyAStandInOfTheProgramsOwnSessionAndUserIsAccepted) {
                 {2, false, "", false},
                 {2, false, "GetNamedPipeServerSessionId", true},
                 {1, true, "", false},
-                {1, true, "GetSecurityInfo", true},
-                {1, true, "GetTokenInformation", true}};
+                // An owner that can't be learnt refuses the server.
+                {1, false, "GetSecurityInfo", false},
+                {1, true, "GetSecurityInfo", false},
+                {1, false, "GetTokenInformation", false}};
     for (const auto& row : rows) {
         fake::Reset();
         fake::SetStandInPresent(true);
