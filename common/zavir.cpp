@@ -64,9 +64,12 @@ ZavirOpenStep Finish(ZavirOpening* opening, ZavirOpenStep step) {
     return step;
 }
 
-void DropPipe(ZavirDriver* driver, DWORD pauseMs) {
+// A failed request's pipe is closed; a stand-in that stopped answering is
+// left alone longer, since each try costs a whole request's time.
+void DropPipe(ZavirDriver* driver, StandInOutcome outcome) {
     CloseHandle(driver->handle);
     driver->handle = INVALID_HANDLE_VALUE;
+    DWORD pauseMs = outcome == kStandInSilent ? kSilentPauseMs : kReopenPauseMs;
     driver->reopenAt = GetTickCount() + pauseMs;
 }
 
@@ -79,8 +82,8 @@ void ResumeCalibration(ZavirDriver* driver) {
     request.inSize = request.outSize = 3 * sizeof(DWORD);
     request.in[0] = 1;
     ZavirWireAnswer answer;
-    if (StandInTransact(driver->handle, &request, &answer) != kStandInAnswered)
-        DropPipe(driver, kReopenPauseMs);
+    StandInOutcome outcome = StandInTransact(driver->handle, &request, &answer);
+    if (outcome != kStandInAnswered) DropPipe(driver, outcome);
 }
 
 // A failed request's pipe is closed; a later request reopens it.  When
@@ -116,7 +119,7 @@ BOOL StandInRequest(ZavirDriver* driver, DWORD code, const DWORD* in, DWORD inSi
             driver->calibrating = in[0] == 1;
         return answer.ok != 0;
     }
-    DropPipe(driver, outcome == kStandInSilent ? kSilentPauseMs : kReopenPauseMs);
+    DropPipe(driver, outcome);
     return FALSE;
 }
 

@@ -159,6 +159,21 @@ TEST_F(ZavirTest, AStalledStandInCostsASecondThenIsLeftAloneForAWhile) {
     SendHandOver(&d);
     EXPECT_EQ(fake::CountOf("CreateFileA"), 1u);
     EXPECT_EQ(fake::DeviceRequests().size(), 1u);  // the stalled one never got through
+    // So is a new stand-in that stalls when told again of calibration mode.
+    fake::StallStandIn(false);
+    SetCalibrationMode(&d, 1, 0);
+    fake::EndStandIn();
+    SendHandOver(&d);
+    fake::SetStandInPresent(true);
+    fake::StallStandIn(true);
+    fake::PassTime(1000);
+    DWORD before = fake::Now();
+    SendHandOver(&d);  // reopened; the resume costs its second
+    EXPECT_EQ(fake::Now(), before + 1000);
+    fake::ClearCalls();
+    fake::PassTime(10000);
+    SendHandOver(&d);
+    EXPECT_EQ(fake::CountOf("CreateFileA"), 0u);
     CloseZavirDriver(&d);
 }
 
