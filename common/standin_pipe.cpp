@@ -19,8 +19,14 @@ typedef DWORD(WINAPI* GetSecurityInfoFn)(HANDLE, DWORD, DWORD, void**, void**, v
                                          void**);
 
 const DWORD kTokenUser = 1;        // TOKEN_INFORMATION_CLASS
+const DWORD kTokenElevationType = 18;
+const DWORD kTokenLinkedToken = 19;
+const DWORD kTokenIntegrityLevel = 25;
+const DWORD kElevationTypeFull = 2;
 const DWORD kKernelObject = 6;     // SE_OBJECT_TYPE
 const DWORD kOwnerOnly = 1;        // OWNER_SECURITY_INFORMATION
+const DWORD kLabelOnly = 0x10;     // LABEL_SECURITY_INFORMATION
+const BYTE kMandatoryLabelAce = 0x11;
 const DWORD kTokenQuery = 0x0008;  // TOKEN_QUERY
 
 // Looked up at run time: Windows 95 lacks CancelIo and the security
@@ -70,6 +76,85 @@ BOOL PipeOwnedByUs(HANDLE pipe, BOOL* known) {
     return ours;
 }
 
+// The level an S-1-16-<level> SID names.
+DWORD LevelOfSid(const BYTE* sid) {
+    BYTE count = sid[1];
+    if (count == 0) return 0;
+    const BYTE* last = sid + 8 + 4 * (count - 1);
+    return (DWORD)last[0] | (DWORD)last[1] << 8 | (DWORD)last[2] << 16 | (DWORD)last[3] << 24;
+}
+
+// A token's integrity level, or FALSE and *error.
+BOOL TokenLevel(HANDLE token, DWORD* level, DWORD* error) {
+    GetTokenInformationFn getTokenInformation =
+        (GetTokenInformationFn)(void*)Function("advapi32.dll", "GetTokenInformation");
+    // TOKEN_MANDATORY_LABEL: the SID's address and attributes, the SID after.
+    union {
+        BYTE* sid;
+        BYTE bytes[2 * sizeof(void*) + USER_SID_SIZE];
+    } label;
+    DWORD needed = 0;
+    if (!getTokenInformation ||
+        !getTokenInformation(token, kTokenIntegrityLevel, &label, sizeof label, &needed)) {
+        *error = getTokenInformation ? GetLastError() : ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    *error = ERROR_INVALID_DATA;
+    *level = label.sid ? LevelOfSid(label.sid) : 0;
+    return label.sid != NULL;
+}
+
+BOOL OwnToken(HANDLE* token) {
+    OpenProcessTokenFn openProcessToken =
+        (OpenProcessTokenFn)(void*)Function("advapi32.dll", "OpenProcessToken");
+    return openProcessToken && openProcessToken(GetCurrentProcess(), kTokenQuery, token);
+}
+
+BOOL OwnLevel(DWORD* level, DWORD* error) {
+    HANDLE token;
+    *error = ERROR_ACCESS_DENIED;
+    if (!OwnToken(&token)) return FALSE;
+    BOOL known = TokenLevel(token, level, error);
+    CloseHandle(token);
+    return known;
+}
+
+// The level of the label in an access list (a SACL as GetSecurityInfo
+// gives it); medium for a list without one, as Windows takes it.
+DWORD LabelLevel(const BYTE* acl) {
+    if (!acl) return INTEGRITY_MEDIUM;
+    DWORD aclSize = acl[2] | acl[3] << 8;
+    DWORD count = acl[4] | acl[5] << 8;
+    DWORD at = 8;
+    for (DWORD i = 0; i < count && at + 8 <= aclSize; ++i) {
+        const BYTE* ace = acl + at;
+        DWORD aceSize = ace[2] | ace[3] << 8;
+        if (aceSize < 8 || at + aceSize > aclSize) break;
+        const BYTE* sid = ace + 8;
+        if (ace[0] == kMandatoryLabelAce && aceSize >= 8 + 8 && SidLength(sid) <= aceSize - 8)
+            return LevelOfSid(sid);
+        at += aceSize;
+    }
+    return INTEGRITY_MEDIUM;
+}
+
+// The integrity level of the pipe's label; FALSE where it can't be read.
+BOOL PipeLevel(HANDLE pipe, DWORD* level) {
+    GetSecurityInfoFn getSecurityInfo =
+        (GetSecurityInfoFn)(void*)Function("advapi32.dll", "GetSecurityInfo");
+    void* sacl = NULL;
+    void* descriptor = NULL;
+    if (!getSecurityInfo || getSecurityInfo(pipe, kKernelObject, kLabelOnly, NULL, NULL, NULL,
+                                            &sacl, &descriptor) != ERROR_SUCCESS)
+        return FALSE;
+    *level = LabelLevel((const BYTE*)sacl);
+    if (descriptor) LocalFree(descriptor);
+    return TRUE;
+}
+
+// The session's number as a registry value's name.
+void SessionValueName(char* out) { wsprintfA(out, "%lu", (unsigned long)CurrentSessionId()); }
+
 DWORD TimeLeft(DWORD deadline) {
     DWORD left = deadline - GetTickCount();
     return (LONG)left > 0 ? left : 0;
@@ -115,14 +200,18 @@ StandInOutcome MoveAll(HANDLE pipe, HANDLE event, BOOL writing, void* data, DWOR
 
 HANDLE OpenStandInPipe(DWORD* error) {
     char name[ZAVIR_PIPE_NAME_SIZE];
-    StandInPipeName(name);
+    if (!PublishedStandInName(name)) {
+        *error = ERROR_FILE_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
     // Anonymous: whatever serves the pipe can neither act as us nor learn
     // who we are (the stand-in needs no identity).
     HANDLE pipe = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS,
                               NULL);
     if (pipe == INVALID_HANDLE_VALUE) {
-        *error = GetLastError() == ERROR_PIPE_BUSY ? ERROR_PIPE_BUSY : ERROR_FILE_NOT_FOUND;
+        DWORD why = GetLastError();
+        *error = why == ERROR_PIPE_BUSY || why == ERROR_ACCESS_DENIED ? why : ERROR_FILE_NOT_FOUND;
         return INVALID_HANDLE_VALUE;
     }
     StandInServerFacts facts;
@@ -130,6 +219,8 @@ HANDLE OpenStandInPipe(DWORD* error) {
     facts.sessionKnown = ServerSessionOf(pipe, &facts.serverSession);
     facts.ownSession = CurrentSessionId();
     facts.ownedByUs = PipeOwnedByUs(pipe, &facts.ownerKnown);
+    facts.ownLevelKnown = OwnLevel(&facts.ownLevel, &facts.ownLevelError);
+    facts.serverLevelKnown = facts.ownLevelKnown && PipeLevel(pipe, &facts.serverLevel);
     if (!StandInServerAcceptable(&facts)) {
         CloseHandle(pipe);
         *error = ERROR_ACCESS_DENIED;
@@ -141,20 +232,95 @@ HANDLE OpenStandInPipe(DWORD* error) {
 
 BOOL StandInServerAcceptable(const StandInServerFacts* facts) {
     if (facts->sessionKnown && facts->serverSession != facts->ownSession) return FALSE;
-    // A server whose owner can't be learnt is refused: pointer input is
-    // handed only to a pipe known to be ours.
-    return facts->ownerKnown && facts->ownedByUs;
+    // A server whose owner or level can't be learnt is refused: pointer
+    // input is handed only to a pipe known to be ours.
+    if (!facts->ownerKnown || !facts->ownedByUs) return FALSE;
+    // Before Vista there are no levels: the class is unknown there.
+    if (!facts->ownLevelKnown) return facts->ownLevelError == ERROR_INVALID_PARAMETER;
+    DWORD wanted = facts->ownLevel < INTEGRITY_MEDIUM ? facts->ownLevel : INTEGRITY_MEDIUM;
+    return facts->serverLevelKnown && facts->serverLevel >= wanted;
 }
 
-BOOL CurrentUserSid(BYTE* sid, DWORD size) {
-    OpenProcessTokenFn openProcessToken =
-        (OpenProcessTokenFn)(void*)Function("advapi32.dll", "OpenProcessToken");
+BOOL PublishStandInName(const char* name) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, STANDIN_NAME_KEY, 0, NULL, REG_OPTION_VOLATILE,
+                        KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
+        return FALSE;
+    char value[12];
+    SessionValueName(value);
+    LONG set = RegSetValueExA(key, value, 0, REG_SZ, (const BYTE*)name, lstrlenA(name) + 1);
+    RegCloseKey(key);
+    return set == ERROR_SUCCESS;
+}
+
+void WithdrawStandInName(const char* name) {
+    char published[ZAVIR_PIPE_NAME_SIZE];
+    HKEY key;
+    if (!PublishedStandInName(published) || lstrcmpiA(published, name) != 0 ||
+        RegOpenKeyExA(HKEY_CURRENT_USER, STANDIN_NAME_KEY, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    char value[12];
+    SessionValueName(value);
+    RegDeleteValueA(key, value);
+    RegCloseKey(key);
+}
+
+BOOL PublishedStandInName(char name[ZAVIR_PIPE_NAME_SIZE]) {
+    name[0] = '\0';
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, STANDIN_NAME_KEY, 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS)
+        return FALSE;
+    char value[12];
+    SessionValueName(value);
+    DWORD type = 0;
+    DWORD size = ZAVIR_PIPE_NAME_SIZE - 1;
+    LONG got = RegQueryValueExA(key, value, NULL, &type, (BYTE*)name, &size);
+    RegCloseKey(key);
+    // The data need not end in a terminator: one is put after it.
+    if (got != ERROR_SUCCESS || type != REG_SZ || size >= ZAVIR_PIPE_NAME_SIZE) size = 0;
+    name[size] = '\0';
+    if (IsStandInPipeName(name, CurrentSessionId())) return TRUE;
+    name[0] = '\0';
+    return FALSE;
+}
+
+void LearnTokenFacts(TokenFacts* facts) {
+    ZeroMemory(facts, sizeof *facts);
     GetTokenInformationFn getTokenInformation =
         (GetTokenInformationFn)(void*)Function("advapi32.dll", "GetTokenInformation");
     HANDLE token;
-    if (!openProcessToken || !getTokenInformation ||
-        !openProcessToken(GetCurrentProcess(), kTokenQuery, &token))
-        return FALSE;
+    if (!getTokenInformation || !OwnToken(&token)) {
+        facts->typeError = ERROR_ACCESS_DENIED;
+        return;
+    }
+    DWORD needed = 0;
+    facts->typeKnown = getTokenInformation(token, kTokenElevationType, &facts->type,
+                                           sizeof facts->type, &needed);
+    if (!facts->typeKnown) facts->typeError = GetLastError();
+    HANDLE linked = NULL;
+    DWORD why = 0;
+    if (facts->typeKnown && facts->type == kElevationTypeFull &&
+        getTokenInformation(token, kTokenLinkedToken, &linked, sizeof linked, &needed)) {
+        facts->levelsKnown = TokenLevel(token, &facts->ownLevel, &why) &&
+                             TokenLevel(linked, &facts->linkedLevel, &why);
+        CloseHandle(linked);
+    }
+    CloseHandle(token);
+}
+
+BOOL StandInMayServe(const TokenFacts* facts) {
+    // Before Vista the question doesn't exist: the class is unknown there.
+    if (!facts->typeKnown) return facts->typeError == ERROR_INVALID_PARAMETER;
+    if (facts->type != kElevationTypeFull) return TRUE;
+    return facts->levelsKnown && facts->linkedLevel >= facts->ownLevel;
+}
+
+BOOL CurrentUserSid(BYTE* sid, DWORD size) {
+    GetTokenInformationFn getTokenInformation =
+        (GetTokenInformationFn)(void*)Function("advapi32.dll", "GetTokenInformation");
+    HANDLE token;
+    if (!getTokenInformation || !OwnToken(&token)) return FALSE;
     // TOKEN_USER: the SID's address and attributes, the SID itself after.
     union {
         struct {

@@ -1,6 +1,9 @@
 // The client end of the driver stand-in's pipe (Windows 2000 and later):
-// opened anonymously, accepted only from a server of this session whose
-// pipe is known to be our user's, and every request bounded in time.
+// found by the name its server published for our user, opened
+// anonymously, accepted only from a server of this session whose pipe is
+// known to be our user's and of no lower integrity level than ours, and
+// every request bounded in time.  Also the facts of our own token that
+// both ends decide by.
 #ifndef ZAVIR_COMMON_STANDIN_PIPE_H
 #define ZAVIR_COMMON_STANDIN_PIPE_H
 
@@ -13,25 +16,69 @@
 
 // The session's pipe, or INVALID_HANDLE_VALUE and *error:
 // ERROR_FILE_NOT_FOUND when nothing serves it, ERROR_PIPE_BUSY when every
-// instance is taken, ERROR_ACCESS_DENIED for a server that is not
-// acceptable (StandInServerAcceptable).
+// instance is taken, ERROR_ACCESS_DENIED when the pipe refused us or its
+// server is not acceptable (StandInServerAcceptable).
 HANDLE OpenStandInPipe(DWORD* error);
+
+// Where a serving stand-in names its pipe: a volatile key of the user's
+// own hive (gone at log-off), one value per session.  Only the user,
+// SYSTEM and administrators can write there; programs of low integrity
+// can't.
+#define STANDIN_NAME_KEY "Software\\corvale\\zavir\\standin"
+BOOL PublishStandInName(const char* name);
+// The name is taken back only while it is still the one published.
+void WithdrawStandInName(const char* name);
+// The published name of this session's stand-in; FALSE for none, or for a
+// value that is not such a name.
+BOOL PublishedStandInName(char name[ZAVIR_PIPE_NAME_SIZE]);
+
+// Mandatory integrity levels (the last part of an S-1-16 SID).
+#define INTEGRITY_LOW 0x1000
+#define INTEGRITY_MEDIUM 0x2000
+#define INTEGRITY_HIGH 0x3000
 
 // What the client learnt of the server behind the pipe.  A server session
 // the system can't tell (Windows 2000 and XP) is passed over; an owner it
-// can't tell refuses the server.
+// can't tell refuses the server.  Integrity levels exist from Windows
+// Vista on; where we have one, the pipe's label must be learnt too.
 struct StandInServerFacts {
     BOOL sessionKnown;
     DWORD serverSession;
     DWORD ownSession;
     BOOL ownerKnown;
     BOOL ownedByUs;  // the pipe's owner is the user this program runs as
+    BOOL ownLevelKnown;
+    DWORD ownLevelError;  // why it is unknown
+    DWORD ownLevel;
+    BOOL serverLevelKnown;
+    DWORD serverLevel;  // the pipe's label; medium when it has none
 };
 
-// A server may stand in for the driver only when it is of our session and
-// its pipe is our user's: pipe names are machine-wide, so another user
-// could take ours first.
+// A server may stand in for the driver only when it is of our session, its
+// pipe is our user's (pipe names are machine-wide) and it is not of a
+// lower integrity level: a program of low integrity that took the name
+// would learn every touch.  A stand-in never serves above its user's
+// usual level (StandInMayServe), so a client run as administrator wants
+// no more than medium.
 BOOL StandInServerAcceptable(const StandInServerFacts* facts);
+
+// Our token as it bears on serving: with user account control, a program
+// run as administrator has a linked token of its user's usual, lower level.
+struct TokenFacts {
+    BOOL typeKnown;
+    DWORD typeError;    // why the elevation type is unknown
+    DWORD type;         // TOKEN_ELEVATION_TYPE: 1 default, 2 full, 3 limited
+    BOOL levelsKnown;   // both levels, for a full token
+    DWORD ownLevel;
+    DWORD linkedLevel;
+};
+void LearnTokenFacts(TokenFacts* facts);
+
+// Whether this token may serve the stand-in, or start the loader that
+// does: not from above its user's usual level (its input would reach
+// elevated windows on behalf of any program of the user), and not when
+// that can't be told.  Systems without elevation (before Vista) serve.
+BOOL StandInMayServe(const TokenFacts* facts);
 
 // The SID of the user this process runs as, copied into sid (at most
 // size bytes).  FALSE where the system can't say (Windows 9x).

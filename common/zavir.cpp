@@ -21,17 +21,34 @@ const DWORD kReopenPauseMs = 1000;
 const DWORD kSilentPauseMs = 15000;
 const DWORD kLoaderPauseMs = 10000;
 
+const char kRefusedText[] =
+    "The touch driver running for this session refused this program: it belongs to another "
+    "user or runs at a lower integrity level.";
+const char kElevatedText[] =
+    "The touch driver is not running, and a program run as administrator may not start it. "
+    "Start TOUCH.EXE without administrator rights first.";
+
 typedef BOOL(WINAPI* ProcessIdToSessionIdFn)(DWORD, DWORD*);
 
 BOOL IsWindows9x() { return (GetVersion() & 0x80000000) != 0; }
 
 BOOL Reached(DWORD now, DWORD at) { return (LONG)(now - at) >= 0; }
 
+// A program run as administrator doesn't start the loader: the stand-in
+// would serve from its token (and refuses to).
+BOOL MayStartLoader() {
+    TokenFacts token;
+    LearnTokenFacts(&token);
+    return StandInMayServe(&token);
+}
+
 // Starts the start-up loader that setup put into the system directory;
 // Windows 2000 and later never run it from RunServices.  NULL when there is
-// no loader to start.  Its current directory is the system directory, so
-// that it never holds the programs' folder against removal.
+// no loader to start, or it may not be started from here.  Its current
+// directory is the system directory, so that it never holds the programs'
+// folder against removal.
 HANDLE StartLoader() {
+    if (!MayStartLoader()) return NULL;
     char directory[MAX_PATH];
     char path[MAX_PATH];
     UINT length = GetSystemDirectoryA(directory, sizeof directory);
@@ -142,10 +159,6 @@ DWORD CurrentSessionId() {
     return session;
 }
 
-void StandInPipeName(char name[ZAVIR_PIPE_NAME_SIZE]) {
-    FormatStandInPipeName(name, CurrentSessionId());
-}
-
 HANDLE OpenZavirDevice() {
     return CreateFileA(ZAVIR_DEVICE_NAME, 0, 0, NULL, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, NULL);
 }
@@ -172,18 +185,25 @@ ZavirOpenStep ContinueZavirOpen(ZavirDriver* driver, ZavirOpening* opening) {
         UseStandIn(driver, pipe, opening->loaderTried);
         return Finish(opening, kZavirOpened);
     }
+    if (error == ERROR_ACCESS_DENIED) {
+        opening->refusal = kRefusedText;
+        return Finish(opening, kZavirOpenFailed);
+    }
     if (loaderEnded) return Finish(opening, kZavirOpenFailed);
     if (error != ERROR_PIPE_BUSY && !opening->loaderTried) {
         // Nothing serves the pipe yet: start the loader ourselves.  It
         // runs on as its own process after this program ends.
         opening->loaderTried = TRUE;
         opening->loader = StartLoader();
+        if (!opening->loader && !MayStartLoader()) opening->refusal = kElevatedText;
     }
     if (error != ERROR_PIPE_BUSY && !opening->loader) return Finish(opening, kZavirOpenFailed);
     if (GetTickCount() - opening->startedAt >= ZAVIR_OPEN_LIMIT_MS)
         return Finish(opening, kZavirOpenFailed);
     return kZavirOpenWaiting;
 }
+
+const char* ZavirRefusal(const ZavirOpening* opening) { return opening->refusal; }
 
 void AbandonZavirOpen(ZavirOpening* opening) {
     if (opening->loader) CloseHandle(opening->loader);

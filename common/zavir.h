@@ -57,6 +57,7 @@ struct ZavirOpening {
     DWORD startedAt;
     HANDLE loader;        // the loader this open started, until it is done
     BOOL loaderTried;
+    const char* refusal;  // why a failed open is a refusal, not an absence
 };
 
 enum ZavirOpenStep { kZavirOpened, kZavirOpenWaiting, kZavirOpenFailed };
@@ -76,6 +77,10 @@ enum ZavirOpenStep { kZavirOpened, kZavirOpenWaiting, kZavirOpenFailed };
 // have passed.
 ZavirOpenStep BeginZavirOpen(ZavirDriver* driver, ZavirOpening* opening);
 ZavirOpenStep ContinueZavirOpen(ZavirDriver* driver, ZavirOpening* opening);
+// What to tell the user of a failed open that was a refusal (the stand-in
+// is someone else's, or this program may not start it); NULL when there is
+// simply no driver.
+const char* ZavirRefusal(const ZavirOpening* opening);
 // Gives up an open still waiting; nothing to do for one that is done.
 void AbandonZavirOpen(ZavirOpening* opening);
 
@@ -89,10 +94,8 @@ HANDLE OpenZavirDevice();
 void CloseZavirDriver(ZavirDriver* driver);
 BOOL IsZavirDriverOpen(const ZavirDriver* driver);
 
-// The session this process runs in (0 where the system has no sessions),
-// and the name of that session's stand-in pipe.
+// The session this process runs in (0 where the system has no sessions).
 DWORD CurrentSessionId();
-void StandInPipeName(char name[ZAVIR_PIPE_NAME_SIZE]);
 
 // One synchronous request.  Sizes are in bytes, at most 16 each way.
 // Over the stand-in's pipe it takes a second at most.

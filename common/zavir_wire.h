@@ -6,13 +6,17 @@
 
 #include <windows.h>
 
-// The stand-in's pipe belongs to one Windows session:
-// "\\.\pipe\ZAVIREMU.<session>".  A stand-in can only inject input into
-// its own session's desktop, and the session's programs look for no other.
+// Each start of the stand-in serves a pipe of a name nobody can guess,
+// "\\.\pipe\ZAVIREMU.<session>.<32 hex digits>", and publishes it where
+// only its user and SYSTEM can write (PublishStandInName).  A stand-in can
+// only inject input into its own session's desktop, and the session's
+// programs look for no other.
 #define ZAVIR_PIPE_PREFIX "\\\\.\\pipe\\ZAVIREMU."
-#define ZAVIR_PIPE_NAME_SIZE 32
+#define ZAVIR_PIPE_RANDOM_BYTES 16
+#define ZAVIR_PIPE_NAME_SIZE 64
 
-inline void FormatStandInPipeName(char* out, DWORD session) {
+// The name's start for a session, "...ZAVIREMU.<session>."; its length.
+inline int FormatStandInPipePrefix(char* out, DWORD session) {
     const char prefix[] = ZAVIR_PIPE_PREFIX;
     int length = 0;
     while (prefix[length]) {
@@ -26,7 +30,34 @@ inline void FormatStandInPipeName(char* out, DWORD session) {
         session /= 10;
     } while (session != 0);
     while (count > 0) out[length++] = digits[--count];
+    out[length++] = '.';
     out[length] = '\0';
+    return length;
+}
+
+inline void FormatStandInPipeName(char* out, DWORD session,
+                                  const BYTE random[ZAVIR_PIPE_RANDOM_BYTES]) {
+    const char hex[] = "0123456789abcdef";
+    int length = FormatStandInPipePrefix(out, session);
+    for (int i = 0; i < ZAVIR_PIPE_RANDOM_BYTES; ++i) {
+        out[length++] = hex[random[i] >> 4];
+        out[length++] = hex[random[i] & 15];
+    }
+    out[length] = '\0';
+}
+
+// Whether a published name is one a stand-in of this session serves:
+// anything else (another session's, one cut short or too long) is no name.
+inline BOOL IsStandInPipeName(const char* name, DWORD session) {
+    char expected[ZAVIR_PIPE_NAME_SIZE];
+    int length = FormatStandInPipePrefix(expected, session);
+    for (int i = 0; i < length; ++i)
+        if (name[i] != expected[i]) return FALSE;
+    for (int i = 0; i < 2 * ZAVIR_PIPE_RANDOM_BYTES; ++i) {
+        char c = name[length + i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return FALSE;
+    }
+    return name[length + 2 * ZAVIR_PIPE_RANDOM_BYTES] == '\0';
 }
 
 // Words of a request or answer; no request carries more than four.

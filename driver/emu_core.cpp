@@ -392,8 +392,10 @@ int StandInPipeSddl(const char* userSid, char* buffer, int capacity) {
     buffer[0] = '\0';
     if (!IsSidString(userSid)) return 0;
     // Protected (no inherited entries); the deny entry first, as Windows
-    // orders them: a network logon of the user is refused too.
-    const char* parts[] = {"O:", userSid, "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;", userSid, ")"};
+    // orders them: a network logon of the user is refused too.  The user's
+    // administrators may calibrate for them.
+    const char* parts[] = {"O:", userSid, "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;",
+                           userSid, ")"};
     char* end = buffer + capacity - 1;
     char* out = buffer;
     for (unsigned i = 0; i < sizeof parts / sizeof parts[0]; ++i) out = AppendText(out, end, parts[i]);
@@ -441,10 +443,6 @@ BOOL ParseEmuCommandLine(const char* cmd, char* logPath, int logPathSize) {
         return FALSE;
     }
     return TRUE;
-}
-
-BOOL PipeAlreadyServed(BOOL waitSucceeded, DWORD lastError) {
-    return waitSucceeded || lastError == ERROR_SEM_TIMEOUT;
 }
 
 BOOL ParseEmuOptions(const char* cmd, char* logPath, int logPathSize, BOOL* stamped) {

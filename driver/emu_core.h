@@ -137,17 +137,11 @@ DWORD StandInPipeOpenMode(BOOL firstInstance);
 DWORD StandInPipeMode(DWORD version);
 
 // The pipe's security descriptor in SDDL for the user the stand-in runs
-// as (a SID in string form, "S-1-5-21-..."): that user owns it; that user
-// and SYSTEM may open it; logons from the network may not, whoever they
-// are.  Returns the length, or 0 and an empty string when the SID is not
+// as (a SID in string form, "S-1-5-21-..."): that user owns it; that user,
+// SYSTEM and administrators may open it; logons from the network may not,
+// whoever they are.  The serving mutex gets the same.  Returns the length, or 0 and an empty string when the SID is not
 // a SID string or the result does not fit.
 int StandInPipeSddl(const char* userSid, char* buffer, int capacity);
-
-// Whether another server already serves the stand-in's pipe, from
-// WaitNamedPipe's answer: TRUE when it found a free instance, or failed
-// only because every instance is busy.  Any other failure (no pipe of
-// that name, no pipes at all) leaves the name free.
-BOOL PipeAlreadyServed(BOOL waitSucceeded, DWORD lastError);
 
 // The command line after the program name: nothing, or --log FILE (the
 // file name may be quoted).  FALSE for anything else or a name that does

@@ -3,7 +3,7 @@
 //   ZAVIREMU [--qpc] [--log FILE]
 // Exit codes: 2 bad command line, 3 log file not opened, 4 pipe not served
 // (another stand-in or anyone else already holds it, or its security can't
-// be built).
+// be built), 5 run as administrator.
 #include <windows.h>
 
 #include "emu_core.h"

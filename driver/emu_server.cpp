@@ -20,16 +20,15 @@ typedef HANDLE(WINAPI* CreateNamedPipeFn)(LPCSTR, DWORD, DWORD, DWORD, DWORD, DW
                                           LPSECURITY_ATTRIBUTES);
 typedef BOOL(WINAPI* ConnectNamedPipeFn)(HANDLE, LPOVERLAPPED);
 typedef BOOL(WINAPI* DisconnectNamedPipeFn)(HANDLE);
-typedef BOOL(WINAPI* WaitNamedPipeFn)(LPCSTR, DWORD);
 typedef UINT(WINAPI* SendInputFn)(UINT, LPINPUT, int);
 typedef BOOL(WINAPI* CancelIoFn)(HANDLE);
+typedef BOOLEAN(WINAPI* GenRandomFn)(PVOID, ULONG);
 
 // Looked up at run time: Windows 95 lacks SendInput and CancelIo, and
 // Windows 9x has the pipe server calls only as failing stubs.
 CreateNamedPipeFn g_createNamedPipe;
 ConnectNamedPipeFn g_connectNamedPipe;
 DisconnectNamedPipeFn g_disconnectNamedPipe;
-WaitNamedPipeFn g_waitNamedPipe;
 SendInputFn g_sendInput;
 CancelIoFn g_cancelIo;
 
@@ -47,8 +46,9 @@ HANDLE g_log = NULL;  // no request log
 // nanoseconds, so latencies can be measured against other clocks.
 BOOL g_stamped = FALSE;
 DWORD g_logBytes;  // the log file's size
-// Held by the stand-in that serves; its name is one for the whole session.
-const char kStandInMutexName[] = "ZavirDriverStandIn";
+// Held by the stand-in that serves; one per user in the session, so that
+// nobody else's stand-in keeps the user's own from serving.
+const char kStandInMutexPrefix[] = "ZavirDriverStandIn.";
 HANDLE g_serving = NULL;
 LARGE_INTEGER g_frequency;
 
@@ -271,20 +271,44 @@ LPSTR CurrentUserSidText() {
 // advapi32 functions of Windows 2000 and later; NULL where it can't be
 // built, and then the stand-in doesn't serve: a pipe with the default
 // security would let other users read it.
-PSECURITY_DESCRIPTOR BuildPipeSecurity() {
+PSECURITY_DESCRIPTOR BuildPipeSecurity(const char* sid) {
     ConvertStringSecurityDescriptorFn convertStringSecurityDescriptor;
     Resolve(&convertStringSecurityDescriptor, "advapi32.dll",
             "ConvertStringSecurityDescriptorToSecurityDescriptorA");
     if (!convertStringSecurityDescriptor) return NULL;
-    LPSTR sid = CurrentUserSidText();
-    if (!sid) return NULL;
-    char sddl[256];
+    char sddl[320];
     int length = StandInPipeSddl(sid, sddl, sizeof sddl);
-    LocalFree(sid);
     PSECURITY_DESCRIPTOR descriptor = NULL;
     if (length == 0 || !convertStringSecurityDescriptor(sddl, SDDL_REVISION_1, &descriptor, NULL))
         return NULL;
     return descriptor;
+}
+
+// The serving mutex, made with the pipe's security: NULL when another
+// stand-in of this user serves, or someone else took the name.
+HANDLE TakeServingMutex(const char* sid) {
+    char name[sizeof kStandInMutexPrefix + 192];
+    if (lstrlenA(sid) >= (int)(sizeof name - sizeof kStandInMutexPrefix)) return NULL;
+    lstrcpyA(name, kStandInMutexPrefix);
+    lstrcatA(name, sid);
+    HANDLE mutex = CreateMutexA(&g_pipeSecurity, FALSE, name);
+    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        return NULL;
+    }
+    return mutex;
+}
+
+// A name nobody can guess, from the system's random source; FALSE where
+// there is none.
+BOOL MakePipeName(char* name) {
+    GenRandomFn genRandom;
+    Resolve(&genRandom, "advapi32.dll", "SystemFunction036");
+    BYTE random[ZAVIR_PIPE_RANDOM_BYTES];
+    if (!genRandom || !genRandom(random, sizeof random)) return FALSE;
+    FormatStandInPipeName(name, CurrentSessionId(), random);
+    SecureZeroMemory(random, sizeof random);
+    return TRUE;
 }
 
 // Ends a start that can't serve: lets go of the serving mutex (so that a
@@ -329,27 +353,26 @@ int StartDriverStandIn(const char* logPath, BOOL stampedLog) {
     Resolve(&g_createNamedPipe, "kernel32.dll", "CreateNamedPipeA");
     Resolve(&g_connectNamedPipe, "kernel32.dll", "ConnectNamedPipe");
     Resolve(&g_disconnectNamedPipe, "kernel32.dll", "DisconnectNamedPipe");
-    Resolve(&g_waitNamedPipe, "kernel32.dll", "WaitNamedPipeA");
     Resolve(&g_sendInput, "user32.dll", "SendInput");
     Resolve(&g_cancelIo, "kernel32.dll", "CancelIo");
-    if (!g_createNamedPipe || !g_connectNamedPipe || !g_disconnectNamedPipe || !g_waitNamedPipe ||
-        !g_cancelIo)
+    if (!g_createNamedPipe || !g_connectNamedPipe || !g_disconnectNamedPipe || !g_cancelIo)
         return kStandInNoPipe;
-    // Two servers would split the clients and their state between them.
-    // Stand-ins starting together (the loader at start-up and a program
-    // that starts it) settle it with a named mutex held while serving; one
-    // started later also finds the pipe served.  Wine doesn't refuse a
-    // second first instance, so both checks are needed there.
-    g_serving = CreateMutexA(NULL, FALSE, kStandInMutexName);
-    if (g_serving && GetLastError() == ERROR_ALREADY_EXISTS) return GiveUp(kStandInNoPipe, NULL);
-    StandInPipeName(g_pipeName);
-    BOOL found = g_waitNamedPipe(g_pipeName, 1);
-    if (PipeAlreadyServed(found, found ? ERROR_SUCCESS : GetLastError()))
-        return GiveUp(kStandInNoPipe, NULL);
+    // Serving from above the user's usual level would let any program of
+    // the user click into elevated windows.
+    TokenFacts token;
+    LearnTokenFacts(&token);
+    if (!StandInMayServe(&token)) return kStandInElevated;
+    LPSTR sid = CurrentUserSidText();
+    if (!sid) return kStandInNoPipe;
     g_pipeSecurity.nLength = sizeof g_pipeSecurity;
     g_pipeSecurity.bInheritHandle = FALSE;
-    g_pipeSecurity.lpSecurityDescriptor = BuildPipeSecurity();
-    if (!g_pipeSecurity.lpSecurityDescriptor) return GiveUp(kStandInNoPipe, NULL);
+    g_pipeSecurity.lpSecurityDescriptor = BuildPipeSecurity(sid);
+    // Two servers would split the clients and their state between them.
+    // Stand-ins starting together (the loader at start-up and a program
+    // that starts it) settle it with a named mutex held while serving.
+    if (g_pipeSecurity.lpSecurityDescriptor) g_serving = TakeServingMutex(sid);
+    LocalFree(sid);
+    if (!g_serving || !MakePipeName(g_pipeName)) return GiveUp(kStandInNoPipe, NULL);
     g_pipeMode = StandInPipeMode(GetVersion());
     // The first instance says whether this stand-in may serve at all: it
     // fails where named pipes can't be served and, on Windows, where
@@ -371,10 +394,13 @@ int StartDriverStandIn(const char* logPath, BOOL stampedLog) {
                  GetSystemMetrics(SM_CYSCREEN));
     g_state.rightButton = LoadRightButtonSetting();
     if (!StartSlots(first)) return GiveUp(kStandInNoPipe, first);
+    // Published last: a client that finds the name finds it served.
+    PublishStandInName(g_pipeName);
     return kStandInServing;
 }
 
 void StopDriverStandIn() {
+    WithdrawStandInName(g_pipeName);
     EnterCriticalSection(&g_lock);
     EmuAction undo;
     EmuClientGone(&g_state, g_state.pressingClient, &undo);

@@ -11,7 +11,8 @@
 enum StandInStartResult {
     kStandInServing = 0,
     kStandInNoLog = 3,   // the log file can't be opened
-    kStandInNoPipe = 4   // no pipe server or pipe security here, or the pipe is taken
+    kStandInNoPipe = 4,  // no pipe server or pipe security here, or the pipe is taken
+    kStandInElevated = 5 // run as administrator: serves only from its user's usual level
 };
 
 // Starts serving and returns at once; the listener threads go on until the

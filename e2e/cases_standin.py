@@ -40,11 +40,11 @@ def standin_clients_that_stall_or_die(kit):
     every slot taken a new client waits for a free one.  A client killed
     between a touch and its release: the button goes up."""
     kit.start_emu()
-    security = kit.zdrive("pipesecurity")[0]
-    match = re.match(r"security O:(S-1-5-[0-9-]+)D:P\(D;;GA;;;NU\)\(A;;GA;;;SY\)"
-                     r"\(A;;GA;;;(S-1-5-[0-9-]+)\)$", security)
-    if not match or match.group(1) != match.group(2):
-        raise AssertionError("the pipe's security: %s" % security)
+    for security in kit.zdrive("pipesecurity"):
+        match = re.match(r"(security|mutex) O:(S-1-5-[0-9-]+)D:P\(D;;GA;;;NU\)\(A;;GA;;;SY\)"
+                         r"\(A;;GA;;;BA\)\(A;;GA;;;(S-1-5-[0-9-]+)\)$", security)
+        if not match or match.group(2) != match.group(3):
+            raise AssertionError("the pipe's and mutex's security: %s" % security)
 
     silent, half = stall(kit, 0), stall(kit, 12)
     lines = kit.zdrive("session", "packet", 2, 2, 2, 2, "rawpos", "sleep", 3000, "rawpos")
@@ -74,10 +74,9 @@ def standin_clients_that_stall_or_die(kit):
 
 
 def standin_taken_by_another_user_is_refused(kit):
-    """Pipe names are machine-wide: another user's program may take the
-    stand-in's name first.  The programs talk to no pipe that is not their
-    own user's (and say there is no driver); the same pipe owned by their
-    user serves them."""
+    """A pipe published as the stand-in's that is not the user's own is not
+    talked to (and the refusal is said as such); the same pipe owned by
+    their user serves them."""
     for owner, opens in (("SY", False), ("me", True)):
         squatter = kit.spawn_zdrive("squat", owner, stdin=subprocess.PIPE)
         kit.wait_line(squatter, "squatting", timeout=30)

@@ -118,7 +118,7 @@ TEST_F(HostFakeTest, SerialReadsWithoutTimeOutsWaitThroughSilenceAndNeverGiveUp)
 }
 
 HANDLE OpenPipe() {
-    return CreateFileA("\\\\.\\pipe\\ZAVIREMU.1", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    return CreateFileA(fake::StandInPipeName().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                        OPEN_EXISTING, 0, nullptr);
 }
 
@@ -136,7 +136,7 @@ TEST_F(HostFakeTest, StartedProgramServesThePipeOnItsScheduleAndTakesItAlongWhen
                                &startup, &info));
     EXPECT_EQ(fake::OpenProcessHandles(), 2);
     // Not there yet: no wait for a pipe that doesn't exist.
-    EXPECT_FALSE(WaitNamedPipeA("\\\\.\\pipe\\ZAVIREMU.1", 5000));
+    EXPECT_FALSE(WaitNamedPipeA(fake::StandInPipeName().c_str(), 5000));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(fake::Now(), 0u);
     EXPECT_EQ(WaitForSingleObject(info.hProcess, 200), (DWORD)WAIT_TIMEOUT);
@@ -160,10 +160,10 @@ TEST_F(HostFakeTest, BusyPipeRefusesOpensUntilAWaitFindsAFreeInstance) {
     fake::SetStandInBusyUntil(1500);
     EXPECT_EQ(OpenPipe(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_PIPE_BUSY);
-    EXPECT_FALSE(WaitNamedPipeA("\\\\.\\pipe\\ZAVIREMU.1", 1000));
+    EXPECT_FALSE(WaitNamedPipeA(fake::StandInPipeName().c_str(), 1000));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_SEM_TIMEOUT);
     EXPECT_EQ(GetTickCount(), 1000u);
-    EXPECT_TRUE(WaitNamedPipeA("\\\\.\\pipe\\ZAVIREMU.1", 1000));
+    EXPECT_TRUE(WaitNamedPipeA(fake::StandInPipeName().c_str(), 1000));
     EXPECT_EQ(GetTickCount(), 1500u);
     HANDLE pipe = OpenPipe();
     EXPECT_NE(pipe, INVALID_HANDLE_VALUE);

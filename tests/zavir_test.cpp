@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 
 #include "hostfake.h"
+#include "standin_pipe.h"
 #include "zavir.h"
 #include "zavir_wire.h"
 
@@ -72,31 +73,79 @@ TEST_F(ZavirTest, FallsBackToTheStandInOnlyWhenTheDeviceFails) {
     ASSERT_EQ(opens.size(), 2u);
     EXPECT_THAT(opens[0], ::testing::StartsWith("\"\\\\.\\ZAVIR.VXD\""));
     // Anonymous, and overlapped so that every request is bounded.
-    EXPECT_EQ(opens[1], "\"\\\\.\\pipe\\ZAVIREMU.1\", access=0xc0000000, share=0, sa=NULL, "
-                        "disposition=3, flags=0x40100000, template=NULL");
+    EXPECT_EQ(opens[1], "\"" + fake::StandInPipeName() +
+                            "\", access=0xc0000000, share=0, sa=NULL, disposition=3, "
+                            "flags=0x40100000, template=NULL");
     EXPECT_EQ(fake::CountOf("CreateProcessA"), 0u);
     CloseZavirDriver(&d);
 }
 
-TEST_F(ZavirTest, StandInPipeIsTheSessionsOwn) {
+// Only a name of this session's form, as a whole string value, is
+// looked for: anything else in the user's key is no stand-in.
+TEST_F(ZavirTest, OnlyAPublishedNameOfTheSessionIsLookedFor) {
+    const std::string key = "HKCU\\Software\\corvale\\zavir\\standin";
+    const std::string good = "\\\\.\\pipe\\ZAVIREMU.1.0123456789abcdef0123456789abcdef";
+    const std::string longest = "\\\\.\\pipe\\ZAVIREMU.4294967295.0123456789abcdef0123456789abcdef";
     struct {
         DWORD session;
-        bool lookedUp;
-        const char* name;
+        DWORD type;
+        std::string data;
+        bool terminated;
+        bool found;
     } rows[] = {
-        {1, true, "\\\\.\\pipe\\ZAVIREMU.1"},
-        {4294967295u, true, "\\\\.\\pipe\\ZAVIREMU.4294967295"},
-        {7, false, "\\\\.\\pipe\\ZAVIREMU.0"},  // no sessions on this system
+        {1, REG_SZ, good, true, true},
+        {1, REG_SZ, good, false, true},  // stored without its terminator
+        {4294967295u, REG_SZ, longest, true, true},  // 61 bytes: the longest there is
+        {4294967295u, REG_SZ, longest + "0", true, false},
+        {1, REG_SZ, good.substr(0, good.size() - 1), true, false},  // a digit short
+        {1, REG_SZ, good + "a", true, false},                       // a digit over
+        {1, REG_SZ, good + std::string(40, 'a'), false, false},     // past the buffer
+        {1, REG_SZ, "\\\\.\\pipe\\ZAVIREMU.2.0123456789abcdef0123456789abcdef", true, false},
+        {1, REG_SZ, "\\\\.\\pipe\\ZAVIREMU.1.0123456789ABCDEF0123456789abcdef", true, false},
+        {1, REG_SZ, "\\\\.\\pipe\\ZAVIREMU.1.0123456789abcdeg0123456789abcdef", true, false},
+        {1, REG_EXPAND_SZ, good, true, false},
+        {1, REG_BINARY, good, true, false},
+        {1, REG_SZ, "", true, false},
     };
     for (const auto& row : rows) {
         fake::Reset();
         fake::SetSessionId(row.session);
-        if (!row.lookedUp) fake::HideExport("ProcessIdToSessionId");
+        std::vector<uint8_t> data(row.data.begin(), row.data.end());
+        if (row.terminated) data.push_back(0);
+        fake::RegPut(key, std::to_string(row.session), row.type, data);
         char name[ZAVIR_PIPE_NAME_SIZE];
         memset(name, 0xff, sizeof name);
-        StandInPipeName(name);
-        EXPECT_STREQ(name, row.name);
+        EXPECT_EQ(PublishedStandInName(name), (BOOL)row.found) << row.data;
+        EXPECT_STREQ(name, row.found ? row.data.c_str() : "");
     }
+}
+
+TEST_F(ZavirTest, AServingStandInPublishesItsNameForItsSessionOnly) {
+    fake::SetSessionId(3);
+    const BYTE random[ZAVIR_PIPE_RANDOM_BYTES] = {0x00, 0xff, 0x10};
+    char name[ZAVIR_PIPE_NAME_SIZE];
+    FormatStandInPipeName(name, 3, random);
+    EXPECT_STREQ(name, "\\\\.\\pipe\\ZAVIREMU.3.00ff1000000000000000000000000000");
+    ASSERT_TRUE(PublishStandInName(name));
+    // Volatile: the name goes with the log-off.
+    EXPECT_THAT(fake::ArgsOf("RegCreateKeyExA"),
+                ElementsAre("HKCU\\Software\\corvale\\zavir\\standin, class=NULL, options=1, "
+                            "0x2, sa=NULL"));
+    char found[ZAVIR_PIPE_NAME_SIZE];
+    ASSERT_TRUE(PublishedStandInName(found));
+    EXPECT_STREQ(found, name);
+    // A stand-in that ends takes back only its own name: a later one's stays.
+    char later[ZAVIR_PIPE_NAME_SIZE];
+    FormatStandInPipeName(later, 3, (const BYTE*)"0123456789abcdef");
+    PublishStandInName(later);
+    WithdrawStandInName(name);
+    ASSERT_TRUE(PublishedStandInName(found));
+    EXPECT_STREQ(found, later);
+    WithdrawStandInName(later);
+    EXPECT_FALSE(PublishedStandInName(found));
+    fake::SetSessionId(4);
+    PublishStandInName(later);  // another session's name is no name here
+    EXPECT_FALSE(PublishedStandInName(found));
 }
 
 TEST_F(ZavirTest, BusyPipeIsWaitedForWithoutStartingTheLoader) {
@@ -114,31 +163,108 @@ TEST_F(ZavirTest, BusyPipeIsWaitedForWithoutStartingTheLoader) {
     CloseZavirDriver(&d);
 }
 
-TEST_F(ZavirTest, OnlyAStandInOfTheProgramsOwnSessionAndUserIsAccepted) {
+TEST_F(ZavirTest, OnlyAStandInOfTheProgramsOwnSessionUserAndLevelIsAccepted) {
+    const DWORD kNoLevels = 0, kLow = 0x1000, kMedium = 0x2000, kHigh = 0x3000;
     struct {
         DWORD serverSession;
         bool otherUser;
         const char* hidden;  // a query this system lacks
+        DWORD ownLevel;      // kNoLevels: a system before Vista
+        DWORD pipeLabel;     // 0: none, which is medium
         bool accepted;
-    } rows[] = {{1, false, "", true},
-                {2, false, "", false},
-                {2, false, "GetNamedPipeServerSessionId", true},
-                {1, true, "", false},
+    } rows[] = {{1, false, "", kNoLevels, 0, true},
+                {2, false, "", kNoLevels, 0, false},
+                {2, false, "GetNamedPipeServerSessionId", kNoLevels, 0, true},
+                {1, true, "", kNoLevels, 0, false},
                 // An owner that can't be learnt refuses the server.
-                {1, false, "GetSecurityInfo", false},
-                {1, true, "GetSecurityInfo", false},
-                {1, false, "GetTokenInformation", false}};
+                {1, false, "GetSecurityInfo", kNoLevels, 0, false},
+                {1, true, "GetSecurityInfo", kNoLevels, 0, false},
+                {1, false, "GetTokenInformation", kNoLevels, 0, false},
+                // A poser of lower integrity than ours is refused.
+                {1, false, "", kMedium, 0, true},
+                {1, false, "", kMedium, kMedium, true},
+                {1, false, "", kMedium, kMedium - 1, false},
+                {1, false, "", kMedium, kLow, false},
+                {1, false, "", kLow, kLow, true},
+                {1, false, "", kLow, kLow - 1, false},
+                // Run as administrator: the stand-in serves at its user's level.
+                {1, false, "", kHigh, 0, true},
+                {1, false, "", kHigh, kLow, false},
+                // A level that can't be learnt refuses the server.
+                {1, false, "", fake::kUnknownLevel, 0, false}};
     for (const auto& row : rows) {
         fake::Reset();
         fake::SetStandInPresent(true);
         fake::SetStandInSession(row.serverSession);
         fake::SetStandInOwnedByOtherUser(row.otherUser);
+        fake::SetStandInLabel(row.pipeLabel);
+        fake::TokenStanding standing;
+        standing.known = row.ownLevel != kNoLevels;
+        standing.level = row.ownLevel;
+        fake::SetTokenStanding(standing);
         fake::HideExport(row.hidden);
+        InstallLoader({0, -1});
         ZavirDriver d;
-        EXPECT_EQ(OpenZavirDriver(&d), (BOOL)row.accepted) << row.serverSession << row.hidden;
+        ZavirOpening opening;
+        ZavirOpenStep step = BeginZavirOpen(&d, &opening);
+        SCOPED_TRACE(testing::Message() << row.serverSession << row.hidden << " level "
+                                        << row.ownLevel << " label " << row.pipeLabel);
+        EXPECT_EQ(step, row.accepted ? kZavirOpened : kZavirOpenFailed);
         EXPECT_EQ(fake::OpenDriverHandles(), row.accepted ? 1 : 0);
+        // A refusal is said as such, and starts no loader of our own.
+        EXPECT_EQ(ZavirRefusal(&opening) != NULL, !row.accepted);
+        EXPECT_EQ(fake::CountOf("CreateProcessA"), 0u);
         CloseZavirDriver(&d);
     }
+}
+
+TEST_F(ZavirTest, OnlyATokenAtItsUsersUsualLevelServesOrStartsTheLoader) {
+    const DWORD kDefault = 1, kFull = 2, kLimited = 3;
+    struct {
+        BOOL typeKnown;
+        DWORD typeError;
+        DWORD type;
+        BOOL levelsKnown;
+        DWORD own, linked;
+        BOOL serves;
+    } rows[] = {
+        {FALSE, ERROR_INVALID_PARAMETER, 0, FALSE, 0, 0, TRUE},  // before Vista
+        {FALSE, ERROR_ACCESS_DENIED, 0, FALSE, 0, 0, FALSE},
+        {TRUE, 0, kDefault, FALSE, 0, 0, TRUE},   // no user account control, or a plain user
+        {TRUE, 0, kLimited, FALSE, 0, 0, TRUE},   // an administrator, not elevated
+        {TRUE, 0, kFull, TRUE, 0x3000, 0x2000, FALSE},  // run as administrator
+        {TRUE, 0, kFull, TRUE, 0x3000, 0x2FFF, FALSE},
+        {TRUE, 0, kFull, TRUE, 0x3000, 0x3000, TRUE},   // Wine: both tokens alike
+        {TRUE, 0, kFull, FALSE, 0, 0, FALSE},
+    };
+    for (const auto& row : rows) {
+        TokenFacts facts = {row.typeKnown, row.typeError, row.type, row.levelsKnown, row.own,
+                            row.linked};
+        EXPECT_EQ(StandInMayServe(&facts), row.serves) << row.type << " " << row.linked;
+    }
+    // As learnt from the token: run as administrator with nothing serving,
+    // the loader isn't started, and the user is told why.
+    InstallLoader({0, -1});
+    fake::TokenStanding standing;
+    standing.known = true;
+    standing.type = kFull;
+    standing.level = 0x3000;
+    fake::SetTokenStanding(standing);
+    TokenFacts facts;
+    LearnTokenFacts(&facts);
+    EXPECT_FALSE(StandInMayServe(&facts));
+    ZavirDriver d;
+    ZavirOpening opening;
+    EXPECT_EQ(BeginZavirOpen(&d, &opening), kZavirOpenFailed);
+    EXPECT_EQ(fake::CountOf("CreateProcessA"), 0u);
+    ASSERT_NE(ZavirRefusal(&opening), nullptr);
+    EXPECT_THAT(ZavirRefusal(&opening), ::testing::HasSubstr("administrator"));
+    EXPECT_EQ(fake::OpenProcessHandles(), 0);
+    standing.linkedLevel = 0x3000;
+    fake::SetTokenStanding(standing);
+    EXPECT_EQ(BeginZavirOpen(&d, &opening), kZavirOpenWaiting);
+    EXPECT_EQ(fake::CountOf("CreateProcessA"), 1u);
+    AbandonZavirOpen(&opening);
 }
 
 TEST_F(ZavirTest, AStalledStandInCostsASecondThenIsLeftAloneForAWhile) {

@@ -78,9 +78,11 @@ void OnDriverOpenStep(HWND dialog, ZavirOpenStep step) {
         case kZavirOpened:
             StartService(dialog);
             break;
-        case kZavirOpenFailed:
-            AbortStart(dialog, "Cannot Load ZAVIR.VXD", "Load VXD Message");
+        case kZavirOpenFailed: {
+            const char* refusal = ZavirRefusal(&g_opening);
+            AbortStart(dialog, refusal ? refusal : "Cannot Load ZAVIR.VXD", "Load VXD Message");
             break;
+        }
         case kZavirOpenWaiting:
             // The stand-in is busy or starting: the window shows meanwhile.
             SetTimer(dialog, kOpenTimer, ZAVIR_OPEN_POLL_MS, NULL);

@@ -62,7 +62,9 @@ void PlaceControls(HWND dialog, int width, int height) {
 const UINT_PTR kOpenTimer = 1;
 
 void TellNoDriver(HWND dialog) {
-    MessageBoxA(dialog, kNoDriverText, kNoDriverCaption, MB_ICONEXCLAMATION | MB_OK);
+    const char* refusal = ZavirRefusal(&g_screen.opening);
+    MessageBoxA(dialog, refusal ? refusal : kNoDriverText, kNoDriverCaption,
+                MB_ICONEXCLAMATION | MB_OK);
     EndDialog(dialog, -1);
 }
 

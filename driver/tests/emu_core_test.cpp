@@ -570,26 +570,6 @@ TEST(FormatStampedRequestLine, PutsTheStampBeforeTheLine) {
 
 namespace {
 
-TEST(PipeAlreadyServed, OnlyAFreeOrBusyInstanceTakesTheName) {
-    struct {
-        BOOL waited;
-        DWORD error;
-        BOOL served;
-    } const cases[] = {
-        {TRUE, ERROR_SUCCESS, TRUE},               // an instance is waiting
-        {FALSE, ERROR_SEM_TIMEOUT, TRUE},          // all instances busy with clients
-        {FALSE, ERROR_FILE_NOT_FOUND, FALSE},      // nobody serves it
-        {FALSE, ERROR_BAD_PATHNAME, FALSE},
-        {FALSE, ERROR_CALL_NOT_IMPLEMENTED, FALSE},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(PipeAlreadyServed(c.waited, c.error), c.served) << c.error;
-}
-
-}  // namespace
-
-namespace {
-
 TEST(StandInPipe, WaitsForAFramesRestOnlyAfterItsFirstByte) {
     EXPECT_EQ(FrameWaitMs(0, 99999), INFINITE);  // an idle client waits as long as it likes
     EXPECT_EQ(FrameWaitMs(4, 0), kStandInFrameMs);
@@ -612,7 +592,7 @@ TEST(StandInPipe, SecurityNamesTheUserAndSystemAndRefusesTheNetwork) {
     char sddl[256];
     int length = StandInPipeSddl("S-1-5-21-3623811015-30300820-1013", sddl, sizeof sddl);
     EXPECT_STREQ(sddl, "O:S-1-5-21-3623811015-30300820-1013"
-                       "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;S-1-5-21-3623811015-30300820-1013)");
+                       "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;S-1-5-21-3623811015-30300820-1013)");
     EXPECT_EQ((size_t)length, strlen(sddl));
     // Only a SID string goes in: anything else could add entries.
     const char* bad[] = {"", "S-1-", "S-1-5-21)(A;;GA;;;WD", "WD", "S-2-5-18", NULL};

@@ -10,8 +10,9 @@
 //   ZDRIVE frame CODE INSIZE OUTSIZE W0..W3 | halfframe   raw pipe frames
 //   ZDRIVE stall BYTES                     send the first BYTES of a frame and wait; says
 //                                          when (if ever) the stand-in drops the pipe
-//   ZDRIVE pipesecurity                    the owner and DACL of the stand-in's pipe (SDDL)
-//   ZDRIVE squat OWNER                     take the stand-in's pipe name first, owned by
+//   ZDRIVE pipesecurity                    the owner and DACL of the stand-in's pipe and
+//                                          of its serving mutex (SDDL)
+//   ZDRIVE squat OWNER                     serve and publish a pipe of its own, owned by
 //                                          OWNER (an SDDL SID, or "me"), and answer every
 //                                          request with success until a line on stdin
 //   ZDRIVE screen | display W H            the screen's size; change the display mode
@@ -50,6 +51,7 @@
 
 #include <sddl.h>
 
+#include "standin_pipe.h"
 #include "zavir.h"
 #include "zavir_wire.h"
 
@@ -275,10 +277,9 @@ int PlainWindow(const char* cls, const char* title) {
 
 int WaitPipe(DWORD ms) {
     char name[ZAVIR_PIPE_NAME_SIZE];
-    StandInPipeName(name);
     DWORD start = GetTickCount();
     for (;;) {
-        if (WaitNamedPipeA(name, 200)) {
+        if (PublishedStandInName(name) && WaitNamedPipeA(name, 200)) {
             Out("pipe ready");
             return 0;
         }
@@ -360,7 +361,7 @@ int Session(int argc, char** argv) {
 
 HANDLE OpenPipe() {
     char name[ZAVIR_PIPE_NAME_SIZE];
-    StandInPipeName(name);
+    PublishedStandInName(name);
     return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0,
                        NULL);
 }
@@ -400,7 +401,7 @@ int HalfFrame() {
 // wait for an answer that can't come, until the stand-in drops the pipe.
 int Stall(DWORD bytes) {
     char name[ZAVIR_PIPE_NAME_SIZE];
-    StandInPipeName(name);
+    PublishedStandInName(name);
     HANDLE pipe = OpenPipe();
     // An instance a client has just left is free again a moment later.
     if (pipe == INVALID_HANDLE_VALUE && WaitNamedPipeA(name, 5000)) pipe = OpenPipe();
@@ -419,22 +420,32 @@ int Stall(DWORD bytes) {
     return 0;
 }
 
-int PipeSecurity() {
-    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    HANDLE pipe = OpenPipe();
+BOOL PrintSecurity(const char* what, HANDLE object) {
+    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
     union {
         SECURITY_DESCRIPTOR sd;
         BYTE bytes[4096];
     } buffer;
     DWORD needed = 0;
     LPSTR text = NULL;
-    if (pipe == INVALID_HANDLE_VALUE ||
-        !GetKernelObjectSecurity(pipe, what, &buffer.sd, sizeof buffer, &needed) ||
-        !ConvertSecurityDescriptorToStringSecurityDescriptorA(&buffer.sd, SDDL_REVISION_1, what,
+    if (object == NULL || object == INVALID_HANDLE_VALUE ||
+        !GetKernelObjectSecurity(object, parts, &buffer.sd, sizeof buffer, &needed) ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorA(&buffer.sd, SDDL_REVISION_1, parts,
                                                               &text, NULL))
-        return 1;
-    Out("security %s", text);
-    return 0;
+        return FALSE;
+    Out("%s %s", what, text);
+    return TRUE;
+}
+
+// The pipe's security, and its serving mutex's (named for the user).
+int PipeSecurity() {
+    BYTE sid[USER_SID_SIZE];
+    LPSTR sidText = NULL;
+    char mutexName[256] = "";
+    if (CurrentUserSid(sid, sizeof sid) && ConvertSidToStringSidA((PSID)sid, &sidText))
+        wsprintfA(mutexName, "ZavirDriverStandIn.%s", sidText);
+    HANDLE mutex = OpenMutexA(READ_CONTROL, FALSE, mutexName);
+    return PrintSecurity("security", OpenPipe()) && PrintSecurity("mutex", mutex) ? 0 : 1;
 }
 
 DWORD WINAPI AnswerEveryone(LPVOID parameter) {
@@ -477,8 +488,11 @@ int Squat(const char* owner) {
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
                                                               &sa.lpSecurityDescriptor, NULL))
         return 1;
+    // Taken as a program of the user could: a name of its own, published.
     char name[ZAVIR_PIPE_NAME_SIZE];
-    StandInPipeName(name);
+    const BYTE random[ZAVIR_PIPE_RANDOM_BYTES] = {0x5a};
+    FormatStandInPipeName(name, CurrentSessionId(), random);
+    PublishStandInName(name);
     HANDLE pipe = CreateNamedPipeA(name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 256,
                                    256, 0, &sa);
     if (pipe == INVALID_HANDLE_VALUE) {

@@ -153,6 +153,23 @@ void EndStandIn();
 void SetStandInSession(DWORD session);
 // The stand-in's pipe belongs to another user than the program's.
 void SetStandInOwnedByOtherUser(bool other);
+// The integrity level of the stand-in pipe's label (0: no label).
+void SetStandInLabel(DWORD level);
+// A serving stand-in publishes its pipe's name in the user's registry;
+// the fake's is always the same one.
+std::string StandInPipeName();
+
+// ---- the process's token -------------------------------------------------
+// Elevation and integrity (Windows Vista and later).  By default the
+// system knows neither, as before Vista.
+const DWORD kUnknownLevel = 0xFFFFFFFF;  // the level can't be read
+struct TokenStanding {
+    bool known = false;
+    DWORD type = 1;  // TOKEN_ELEVATION_TYPE: 1 default, 2 full, 3 limited
+    DWORD level = 0x2000;
+    DWORD linkedLevel = 0x2000;
+};
+void SetTokenStanding(const TokenStanding& standing);
 
 // ---- processes and the clock ---------------------------------------------
 // GetTickCount's clock, in milliseconds from 0; it moves only while the

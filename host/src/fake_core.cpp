@@ -4,6 +4,7 @@
 #include <set>
 #include <vector>
 
+#include "../../common/standin_pipe.h"
 #include "fake_state.h"
 #include "../../common/zavir_wire.h"
 
@@ -23,12 +24,16 @@ BOOL WINAPI FakeProcessIdToSessionId(DWORD process, DWORD* session) {
     return TRUE;
 }
 
-// The process's access token and the one privilege the fake knows.
+// The process's access token, its linked one, and the one privilege the
+// fake knows.
 HANDLE const kToken = (HANDLE)0x7070;
+HANDLE const kLinkedToken = (HANDLE)0x7074;
+TokenStanding g_standing;
 const LUID kShutdownLuid = {19, 0};
 
 std::string DescribeHandle(HANDLE h) {
     if (h == kToken) return "token";
+    if (h == kLinkedToken) return "linked token";
     if (h == GetCurrentProcess()) return "this process";
     return internal::Format("%p", h);
 }
@@ -66,6 +71,46 @@ BOOL WINAPI FakeAdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIV
     return token == kToken;
 }
 
+const DWORD kTokenElevationType = 18, kTokenLinkedToken = 19, kTokenIntegrityLevel = 25;
+
+// Elevation and integrity, as TokenStanding says; systems before Vista
+// don't know the classes.
+BOOL TokenStandingInformation(HANDLE token, DWORD what, void* buffer, DWORD size,
+                              DWORD* needed) {
+    if (!g_standing.known) return SetLastError(ERROR_INVALID_PARAMETER), FALSE;
+    if (token != kToken && !(token == kLinkedToken && what == kTokenIntegrityLevel))
+        return SetLastError(ERROR_INVALID_HANDLE), FALSE;
+    if (what == kTokenElevationType) {
+        *needed = sizeof(DWORD);
+        if (size < *needed) return SetLastError(ERROR_INSUFFICIENT_BUFFER), FALSE;
+        memcpy(buffer, &g_standing.type, sizeof(DWORD));
+        return TRUE;
+    }
+    if (what == kTokenLinkedToken) {
+        *needed = sizeof(HANDLE);
+        if (g_standing.type == 1) return SetLastError(ERROR_NO_SUCH_LOGON_SESSION), FALSE;
+        if (size < *needed) return SetLastError(ERROR_INSUFFICIENT_BUFFER), FALSE;
+        memcpy(buffer, &kLinkedToken, sizeof(HANDLE));
+        return TRUE;
+    }
+    // TOKEN_MANDATORY_LABEL, then S-1-16-<level>.
+    DWORD level = token == kLinkedToken ? g_standing.linkedLevel : g_standing.level;
+    if (level == kUnknownLevel) return SetLastError(ERROR_ACCESS_DENIED), FALSE;
+    struct LabelRecord {
+        BYTE* sid;
+        DWORD attributes;
+    };
+    *needed = sizeof(LabelRecord) + 12;
+    if (size < *needed) return SetLastError(ERROR_INSUFFICIENT_BUFFER), FALSE;
+    BYTE* sid = (BYTE*)buffer + sizeof(LabelRecord);
+    const BYTE head[8] = {1, 1, 0, 0, 0, 0, 0, 16};
+    memcpy(sid, head, sizeof head);
+    memcpy(sid + 8, &level, sizeof level);
+    LabelRecord record = {sid, 0x20};
+    memcpy(buffer, &record, sizeof record);
+    return TRUE;
+}
+
 BOOL WINAPI FakeGetTokenInformation(HANDLE token, DWORD what, void* buffer, DWORD size,
                                     DWORD* needed) {
     const DWORD kTokenUser = 1;
@@ -74,6 +119,8 @@ BOOL WINAPI FakeGetTokenInformation(HANDLE token, DWORD what, void* buffer, DWOR
         const BYTE* sid;
         DWORD attributes;
     };
+    if (what == kTokenElevationType || what == kTokenLinkedToken || what == kTokenIntegrityLevel)
+        return TokenStandingInformation(token, what, buffer, size, needed);
     *needed = sizeof(UserRecord) + sizeof internal::kUserSid;
     if (token != kToken || what != kTokenUser) return FALSE;
     if (size < *needed) {
@@ -136,15 +183,26 @@ const BYTE kUserSid[28] = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 1, 0,
 const BYTE kOtherUserSid[28] = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 1, 0,
                                 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0xE9, 3, 0, 0};
 
+// The name the fake stand-in serves, and publishes where its clients look.
 std::string StandInPipe() {
     char name[ZAVIR_PIPE_NAME_SIZE];
-    FormatStandInPipeName(name, g_session);
+    const BYTE random[ZAVIR_PIPE_RANDOM_BYTES] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef};
+    FormatStandInPipeName(name, g_session, random);
     return name;
+}
+
+bool TokenStandingKnown() { return g_standing.known; }
+
+void PublishStandIn() {
+    RegPutString("HKCU\\" STANDIN_NAME_KEY, std::to_string(g_session), StandInPipe());
 }
 
 }  // namespace internal
 
+void SetTokenStanding(const TokenStanding& standing) { g_standing = standing; }
+
 void Reset() {
+    g_standing = TokenStanding();
     g_calls.clear();
     g_lastError = 0;
     g_version = kWindowsXp;

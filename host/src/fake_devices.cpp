@@ -50,6 +50,7 @@ uintptr_t g_nextHandle = 0x2000;
 std::vector<SerialRead> g_reads;
 std::vector<DeviceRequest> g_requests;
 bool g_driverPresent = false, g_standInPresent = false;
+DWORD g_standInLabel = 0;
 DeviceHandler g_handler;
 LONG g_rawX = 0, g_rawY = 0;
 std::set<DWORD> g_failingCodes;
@@ -103,6 +104,7 @@ void Advance(DWORD ms) {
         if (serves && !p.serving) {
             p.serving = true;
             g_standInPresent = true;
+            internal::PublishStandIn();
         }
         if (ends) {
             p.ended = true;
@@ -279,6 +281,7 @@ void ResetDevices() {
     g_standInStalled = false;
     g_standInSession = -1;
     g_standInOtherUser = false;
+    g_standInLabel = 0;
     g_programs.clear();
     g_started.clear();
     g_processes.clear();
@@ -293,10 +296,29 @@ void AskToClose(DWORD processId) {
     g_running[index].askedAt = g_now;
     Advance(0);
 }
+// A SACL holding one mandatory label of the pipe's level (none for 0).
+void* LabelAcl(DWORD level) {
+    static BYTE acl[8 + 8 + 12];
+    if (level == 0) return nullptr;
+    const BYTE head[16] = {2, 0, sizeof acl, 0, 1, 0, 0, 0, 0x11, 0, 20, 0, 1, 0, 0, 0};
+    const BYTE sid[8] = {1, 1, 0, 0, 0, 0, 0, 16};
+    memcpy(acl, head, sizeof head);
+    memcpy(acl + 16, sid, sizeof sid);
+    memcpy(acl + 24, &level, sizeof level);
+    return acl;
+}
+
 DWORD WINAPI FakeGetSecurityInfo(HANDLE h, DWORD type, DWORD what, void** owner, void** group,
                                  void** dacl, void** sacl, void** descriptor) {
-    const DWORD kKernelObject = 6, kOwnerOnly = 1;
+    const DWORD kKernelObject = 6, kOwnerOnly = 1, kLabelOnly = 0x10;
     auto it = g_handles.find(h);
+    if (what == kLabelOnly && it != g_handles.end() && it->second.kind == kPipe &&
+        type == kKernelObject && !owner && !group && !dacl && sacl && descriptor) {
+        if (!internal::TokenStandingKnown()) return ERROR_INVALID_PARAMETER;
+        *sacl = LabelAcl(g_standInLabel);
+        *descriptor = nullptr;
+        return ERROR_SUCCESS;
+    }
     if (it == g_handles.end() || it->second.kind != kPipe || type != kKernelObject ||
         what != kOwnerOnly || !owner || group || dacl || sacl || !descriptor)
         return ERROR_INVALID_PARAMETER;
@@ -330,7 +352,10 @@ SerialPortState SerialPort(int n) {
 const std::vector<SerialRead>& SerialReads() { return g_reads; }
 
 void SetDriverPresent(bool present) { g_driverPresent = present; }
-void SetStandInPresent(bool present) { g_standInPresent = present; }
+void SetStandInPresent(bool present) {
+    g_standInPresent = present;
+    if (present) internal::PublishStandIn();
+}
 const std::vector<DeviceRequest>& DeviceRequests() { return g_requests; }
 void SetDeviceHandler(DeviceHandler handler) { g_handler = std::move(handler); }
 void SetRawPosition(LONG x, LONG y) {
@@ -350,6 +375,8 @@ void StallStandIn(bool stalled) { g_standInStalled = stalled; }
 void EndStandIn() { BreakStandIn(); }
 void SetStandInSession(DWORD session) { g_standInSession = session; }
 void SetStandInOwnedByOtherUser(bool other) { g_standInOtherUser = other; }
+void SetStandInLabel(DWORD level) { g_standInLabel = level; }
+std::string StandInPipeName() { return internal::StandInPipe(); }
 void PassTime(DWORD ms) { Advance(ms); }
 
 namespace internal {

@@ -18,6 +18,8 @@ std::string Quote(const char* text);  // "text" or NULL
 std::string Lower(const std::string& s);
 // The stand-in's pipe of the session the fake process runs in.
 std::string StandInPipe();
+void PublishStandIn();  // the name, where a serving stand-in puts it
+bool TokenStandingKnown();  // the system has integrity levels
 
 // Fake exports that live with their service (see GetProcAddress).
 BOOL WINAPI FakeCancelIo(HANDLE h);
