@@ -15,6 +15,7 @@ typedef BOOL(WINAPI* CancelIoFn)(HANDLE);
 typedef BOOL(WINAPI* ServerSessionFn)(HANDLE, ULONG*);
 typedef BOOL(WINAPI* OpenProcessTokenFn)(HANDLE, DWORD, HANDLE*);
 typedef BOOL(WINAPI* GetTokenInformationFn)(HANDLE, DWORD, void*, DWORD, DWORD*);
+typedef BOOL(WINAPI* ConvertSidToStringSidFn)(void*, LPSTR*);
 typedef DWORD(WINAPI* GetSecurityInfoFn)(HANDLE, DWORD, DWORD, void**, void**, void**, void**,
                                          void**);
 
@@ -336,6 +337,38 @@ BOOL CurrentUserSid(BYTE* sid, DWORD size) {
     const BYTE* from = info.user.sid;
     for (DWORD i = 0; i < SidLength(from); ++i) sid[i] = from[i];
     return TRUE;
+}
+
+BOOL CurrentUserSidText(char* text, DWORD size) {
+    ConvertSidToStringSidFn convert =
+        (ConvertSidToStringSidFn)(void*)Function("advapi32.dll", "ConvertSidToStringSidA");
+    BYTE sid[USER_SID_SIZE];
+    LPSTR converted = NULL;
+    if (!convert || !CurrentUserSid(sid, sizeof sid) || !convert(sid, &converted)) return FALSE;
+    BOOL fits = (DWORD)lstrlenA(converted) < size;
+    if (fits) lstrcpyA(text, converted);
+    LocalFree(converted);
+    return fits;
+}
+
+BOOL LoaderEndEventName(char name[LOADER_END_EVENT_SIZE]) {
+    const char kPrefix[] = "ZavirLoaderEnd";
+    lstrcpyA(name, kPrefix);
+    char sid[LOADER_END_EVENT_SIZE - sizeof kPrefix - 1];
+    if (!CurrentUserSidText(sid, sizeof sid)) return IsWindows9x();
+    lstrcatA(name, ".");
+    lstrcatA(name, sid);
+    return TRUE;
+}
+
+BOOL AskLoaderToEnd() {
+    char name[LOADER_END_EVENT_SIZE];
+    if (!LoaderEndEventName(name)) return FALSE;
+    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
+    if (!event) return FALSE;
+    BOOL set = SetEvent(event);
+    CloseHandle(event);
+    return set;
 }
 
 StandInOutcome StandInTransact(HANDLE pipe, const ZavirWireRequest* request,

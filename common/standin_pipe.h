@@ -85,6 +85,20 @@ BOOL StandInMayServe(const TokenFacts* facts);
 #define USER_SID_SIZE 68
 BOOL CurrentUserSid(BYTE* sid, DWORD size);
 
+// The SID of this process's user in string form ("S-1-5-21-..."); FALSE
+// where the system can't say (Windows 9x) or it doesn't fit.
+BOOL CurrentUserSidText(char* text, DWORD size);
+
+// The event that asks this user's loader to end (setup, about to replace
+// its file): only the user, SYSTEM and administrators may set it, where a
+// window message could come from any program on the desktop.  Named for
+// the user where the system has users.
+#define LOADER_END_EVENT_SIZE 256
+BOOL LoaderEndEventName(char name[LOADER_END_EVENT_SIZE]);
+// Sets the event; FALSE when there is none to set (no loader, or one of
+// an earlier release, which listens for WM_CLOSE instead).
+BOOL AskLoaderToEnd();
+
 enum StandInOutcome {
     kStandInAnswered,
     kStandInGone,    // the pipe broke: the server ended or dropped us

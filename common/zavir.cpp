@@ -30,8 +30,6 @@ const char kElevatedText[] =
 
 typedef BOOL(WINAPI* ProcessIdToSessionIdFn)(DWORD, DWORD*);
 
-BOOL IsWindows9x() { return (GetVersion() & 0x80000000) != 0; }
-
 BOOL Reached(DWORD now, DWORD at) { return (LONG)(now - at) >= 0; }
 
 // A program run as administrator doesn't start the loader: the stand-in
@@ -147,6 +145,8 @@ void SendWords(ZavirDriver* driver, DWORD code, DWORD word0, DWORD word1) {
 }
 
 }  // namespace
+
+BOOL IsWindows9x() { return (GetVersion() & 0x80000000) != 0; }
 
 DWORD CurrentSessionId() {
     // Looked up at run time: Windows 9x and NT 4 have no sessions.

@@ -94,6 +94,9 @@ HANDLE OpenZavirDevice();
 void CloseZavirDriver(ZavirDriver* driver);
 BOOL IsZavirDriverOpen(const ZavirDriver* driver);
 
+// Windows 95, 98 or ME: the kernel driver or nothing.
+BOOL IsWindows9x();
+
 // The session this process runs in (0 where the system has no sessions).
 DWORD CurrentSessionId();
 

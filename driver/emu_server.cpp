@@ -250,22 +250,8 @@ DWORD WINAPI RunSlot(LPVOID parameter) {
     }
 }
 
-typedef BOOL(WINAPI* ConvertSidToStringSidFn)(PSID, LPSTR*);
 typedef BOOL(WINAPI* ConvertStringSecurityDescriptorFn)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR*,
                                                        PULONG);
-
-// The SID of the user this process runs as, in string form (LocalFree
-// it); NULL when the system can't say.
-LPSTR CurrentUserSidText() {
-    ConvertSidToStringSidFn convertSidToStringSid;
-    Resolve(&convertSidToStringSid, "advapi32.dll", "ConvertSidToStringSidA");
-    BYTE sid[USER_SID_SIZE];
-    LPSTR text = NULL;
-    if (!convertSidToStringSid || !CurrentUserSid(sid, sizeof sid) ||
-        !convertSidToStringSid((PSID)sid, &text))
-        return NULL;
-    return text;
-}
 
 // The pipe's security descriptor (StandInPipeSddl for this user), from
 // advapi32 functions of Windows 2000 and later; NULL where it can't be
@@ -288,7 +274,6 @@ PSECURITY_DESCRIPTOR BuildPipeSecurity(const char* sid) {
 // stand-in of this user serves, or someone else took the name.
 HANDLE TakeServingMutex(const char* sid) {
     char name[sizeof kStandInMutexPrefix + 192];
-    if (lstrlenA(sid) >= (int)(sizeof name - sizeof kStandInMutexPrefix)) return NULL;
     lstrcpyA(name, kStandInMutexPrefix);
     lstrcatA(name, sid);
     HANDLE mutex = CreateMutexA(&g_pipeSecurity, FALSE, name);
@@ -362,8 +347,8 @@ int StartDriverStandIn(const char* logPath, BOOL stampedLog) {
     TokenFacts token;
     LearnTokenFacts(&token);
     if (!StandInMayServe(&token)) return kStandInElevated;
-    LPSTR sid = CurrentUserSidText();
-    if (!sid) return kStandInNoPipe;
+    char sid[192];
+    if (!CurrentUserSidText(sid, sizeof sid)) return kStandInNoPipe;
     g_pipeSecurity.nLength = sizeof g_pipeSecurity;
     g_pipeSecurity.bInheritHandle = FALSE;
     g_pipeSecurity.lpSecurityDescriptor = BuildPipeSecurity(sid);
@@ -371,7 +356,6 @@ int StartDriverStandIn(const char* logPath, BOOL stampedLog) {
     // Stand-ins starting together (the loader at start-up and a program
     // that starts it) settle it with a named mutex held while serving.
     if (g_pipeSecurity.lpSecurityDescriptor) g_serving = TakeServingMutex(sid);
-    LocalFree(sid);
     if (!g_serving || !MakePipeName(g_pipeName)) return GiveUp(kStandInNoPipe, NULL);
     g_pipeMode = StandInPipeMode(GetVersion());
     // The first instance says whether this stand-in may serve at all: it
@@ -397,6 +381,10 @@ int StartDriverStandIn(const char* logPath, BOOL stampedLog) {
     // Published last: a client that finds the name finds it served.
     PublishStandInName(g_pipeName);
     return kStandInServing;
+}
+
+LPSECURITY_ATTRIBUTES StandInSecurity() {
+    return g_pipeSecurity.lpSecurityDescriptor ? &g_pipeSecurity : NULL;
 }
 
 void StopDriverStandIn() {

@@ -23,6 +23,10 @@ enum StandInStartResult {
 // kStandInNoPipe.
 int StartDriverStandIn(const char* logPath, BOOL stampedLog);
 
+// The security the stand-in gives its objects (its pipe's); NULL unless it
+// serves.
+LPSECURITY_ATTRIBUTES StandInSecurity();
+
 // The process is about to end: a button a touch holds down is let go,
 // and no further request moves the pointer.  Only after StartDriverStandIn
 // returned kStandInServing.

@@ -4,6 +4,8 @@
 // Cancel.  Also the medium's copies that the installation page makes.
 #include "setup.h"
 
+#include "standin_pipe.h"
+
 LONG CheckedPort;
 LONG CheckedIrq;
 LONG CheckedBaud;
@@ -16,7 +18,7 @@ const char kDriverFile[] = "ZAVIR.VXD";
 const char kDriverTail[] = "\\ZAVIR.VXD";
 const char kLoaderFile[] = "STARTVXD.EXE";
 const char kLoaderTail[] = "\\STARTVXD.EXE";
-// The running loader's hidden window; it ends when asked to close.
+// The running loader's hidden window, by which it is found.
 const char kLoaderClass[] = "Halvern XR Loader";
 const DWORD kLoaderEndWaitMs = 5000;
 
@@ -37,7 +39,9 @@ void EndRunningLoader(void) {
     DWORD id = 0;
     GetWindowThreadProcessId(loader, &id);
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
-    PostMessageA(loader, WM_CLOSE, 0, 0);
+    // Asked through the user's own event; a loader of an earlier release
+    // has none and listens for WM_CLOSE.
+    if (!AskLoaderToEnd()) PostMessageA(loader, WM_CLOSE, 0, 0);
     if (process == NULL) return;
     WaitForSingleObject(process, kLoaderEndWaitMs);
     CloseHandle(process);

@@ -12,7 +12,9 @@ LoaderRole RunLoader(const LoaderPlatform* p) {
     return kLoaderServedStandIn;
 }
 
-BOOL LoaderSessionEnds(UINT message, WPARAM wParam, LPARAM lParam) {
+BOOL LoaderSessionEnds(UINT message, WPARAM wParam, LPARAM lParam, BOOL windowsNT,
+                       BOOL systemSaysEnding) {
     if (message != WM_ENDSESSION || !wParam) return FALSE;
+    if (windowsNT) return systemSaysEnding;
     return (lParam & ENDSESSION_LOGOFF) == 0;
 }

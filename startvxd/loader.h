@@ -30,9 +30,13 @@ enum LoaderRole {
 // driver, or a stand-in already running) the loader ends at once.
 LoaderRole RunLoader(const LoaderPlatform* platform);
 
-// TRUE for the message that ends the loader: Windows is shutting down or
-// restarting.  A log-off is not the end: the loader starts before log-on
-// and serves the next user too.
-BOOL LoaderSessionEnds(UINT message, WPARAM wParam, LPARAM lParam);
+// TRUE for the message that ends the loader.  On Windows 9x: Windows is
+// shutting down or restarting; a log-off is not the end, since the loader
+// starts before log-on and serves the next user too.  On Windows NT and
+// later it runs as its user and ends with their session, log-off included,
+// but only when the system confirms that the session ends (systemSaysEnding):
+// any program can send the message.
+BOOL LoaderSessionEnds(UINT message, WPARAM wParam, LPARAM lParam, BOOL windowsNT,
+                       BOOL systemSaysEnding);
 
 #endif

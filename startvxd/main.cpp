@@ -6,6 +6,7 @@
 
 #include "emu_server.h"
 #include "loader.h"
+#include "standin_pipe.h"
 #include "zavir.h"
 
 namespace {
@@ -15,16 +16,45 @@ const char kClassName[] = "Halvern XR Loader";
 typedef DWORD(WINAPI* RegisterServiceProcessFn)(DWORD, DWORD);
 const DWORD kSimpleService = 1;
 
+const int kShuttingDown = 0x2000;  // SM_SHUTTINGDOWN
+
+// Any program on the desktop can post this window anything: it ends only
+// at a session's end the system confirms, or through its end event.
 LRESULT CALLBACK LoaderWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_ENDSESSION:
-            if (LoaderSessionEnds(message, wParam, lParam)) PostQuitMessage(0);
+            if (LoaderSessionEnds(message, wParam, lParam, !IsWindows9x(),
+                                  GetSystemMetrics(kShuttingDown) != 0))
+                PostQuitMessage(0);
             return 0;
-        case WM_CLOSE:  // setup replacing this program's file asks it to end
-            PostQuitMessage(0);
+        case WM_CLOSE:
             return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Where the stand-in serves, the event gets its security: only the user
+// (and SYSTEM and administrators) may set it.  One that existed before
+// is someone else's and isn't listened to.
+HANDLE CreateEndEvent() {
+    char name[LOADER_END_EVENT_SIZE];
+    if (!LoaderEndEventName(name)) return NULL;
+    HANDLE event = CreateEventA(StandInSecurity(), FALSE, FALSE, name);
+    if (event && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(event);
+        return NULL;
+    }
+    return event;
+}
+
+// FALSE once WM_QUIT came.
+BOOL DispatchWaitingMessages() {
+    MSG message;
+    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) return FALSE;
+        DispatchMessageA(&message);
+    }
+    return TRUE;
 }
 
 HANDLE OpenDevice(void*) { return OpenZavirDevice(); }
@@ -53,8 +83,13 @@ void WaitForSessionEnd(void* context) {
     RegisterClassExA(&wc);
     CreateWindowExA(0, kClassName, kClassName, WS_OVERLAPPED, 0, 0, 0, 0, NULL, NULL, instance,
                     NULL);
-    MSG message;
-    while (GetMessageA(&message, NULL, 0, 0) > 0) DispatchMessageA(&message);
+    HANDLE end = CreateEndEvent();
+    DWORD count = end ? 1 : 0;
+    while (DispatchWaitingMessages()) {
+        DWORD woke = MsgWaitForMultipleObjects(count, &end, FALSE, INFINITE, QS_ALLINPUT);
+        if (count == 1 && woke == WAIT_OBJECT_0) break;
+    }
+    if (end) CloseHandle(end);
 }
 
 }  // namespace

@@ -40,6 +40,7 @@
 //   ZDRIVE broadcast NAME                  post the registered message NAME to every
 //                                          top-level window
 //   ZDRIVE trayremove CLASS TITLE ID       take the window's tray icon away
+//   ZDRIVE endloader                       ask the user's loader to end, as setup does
 //   ZDRIVE hogpipe                         take every instance of the stand-in's pipe
 //                                          (at most 64) until a line on stdin
 // CLASS or TITLE "-" matches any.  Exit code 0 on success, 1 on failure.
@@ -901,6 +902,7 @@ int main(int argc, char** argv) {
     if (strcmp(command, "halfframe") == 0) return HalfFrame();
     if (strcmp(command, "stall") == 0 && left >= 1) return Stall(Number(rest[0]));
     if (strcmp(command, "pipesecurity") == 0) return PipeSecurity();
+    if (strcmp(command, "endloader") == 0) return AskLoaderToEnd() ? 0 : 1;
     if (strcmp(command, "squat") == 0 && left >= 1) return Squat(rest[0]);
     if (strcmp(command, "display") == 0 && left >= 2)
         return ChangeDisplay(Number(rest[0]), Number(rest[1]));

@@ -281,6 +281,9 @@ BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine,
                            LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info);
 DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ms);
 void WINAPI Sleep(DWORD ms);
+#define EVENT_MODIFY_STATE 0x0002
+HANDLE WINAPI OpenEventA(DWORD access, BOOL inherit, LPCSTR name);
+BOOL WINAPI SetEvent(HANDLE event);
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialState,
                            LPCSTR name);
 BOOL WINAPI GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD transferred, BOOL wait);

@@ -39,6 +39,8 @@ struct OpenHandle {
     std::vector<uint8_t> pipeIn;   // request bytes not yet a whole frame
     std::deque<uint8_t> pipeOut;   // answer bytes not yet read
     bool broken = false;           // the pipe's server went away
+    std::string name;              // a named event's
+    HANDLE sameAs = nullptr;       // the event an opened one is another handle of
     LPOVERLAPPED pending = nullptr;  // an overlapped read waiting for an answer
     bool cancelled = false;          // ... given up by CancelIo
     bool signalled = false;          // events
@@ -553,7 +555,30 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL init
                                   Quote(name).c_str()));
     HANDLE h = NewHandle(kEvent, 0);
     g_handles[h].signalled = initialState != 0;
+    if (name) g_handles[h].name = name;
     return h;
+}
+
+HANDLE WINAPI OpenEventA(DWORD access, BOOL inherit, LPCSTR name) {
+    Record("OpenEventA", Format("0x%x, %d, %s", access, inherit, Quote(name).c_str()));
+    for (const auto& h : g_handles)
+        if (h.second.kind == kEvent && name && h.second.name == name) {
+            HANDLE opened = NewHandle(kEvent, 0);
+            g_handles[opened].name = name;
+            g_handles[opened].sameAs = h.first;
+            return opened;
+        }
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return NULL;
+}
+
+BOOL WINAPI SetEvent(HANDLE event) {
+    Record("SetEvent", Format("%p", event));
+    auto it = g_handles.find(event);
+    if (it == g_handles.end() || it->second.kind != kEvent) return Fail(ERROR_INVALID_HANDLE);
+    HANDLE target = it->second.sameAs ? it->second.sameAs : event;
+    if (g_handles.count(target)) g_handles[target].signalled = true;
+    return TRUE;
 }
 
 void WINAPI Sleep(DWORD ms) {

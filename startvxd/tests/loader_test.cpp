@@ -68,22 +68,34 @@ struct SessionCase {
     UINT message;
     WPARAM wParam;
     LPARAM lParam;
+    BOOL windowsNT;
+    BOOL confirmed;  // the system says the session ends
     BOOL ends;
 };
 
-TEST(LoaderSessionEnds, OnlyAShutdownOrRestartThatGoesAhead) {
+TEST(LoaderSessionEnds, OnlyASessionEndThatGoesAhead) {
     const LPARAM logoff = (LPARAM)ENDSESSION_LOGOFF;
     const SessionCase cases[] = {
-        {WM_ENDSESSION, TRUE, 0, TRUE},          // shutdown or restart
-        {WM_ENDSESSION, FALSE, 0, FALSE},        // another program cancelled it
-        {WM_ENDSESSION, TRUE, logoff, FALSE},    // the next user needs the driver too
-        {WM_ENDSESSION, FALSE, logoff, FALSE},
-        {WM_QUERYENDSESSION, TRUE, 0, FALSE},    // only asked, not yet ending
-        {WM_CLOSE, 0, 0, FALSE},
+        // Windows 9x
+        {WM_ENDSESSION, TRUE, 0, FALSE, FALSE, TRUE},      // shutdown or restart
+        {WM_ENDSESSION, FALSE, 0, FALSE, FALSE, FALSE},    // another program cancelled it
+        {WM_ENDSESSION, TRUE, logoff, FALSE, FALSE, FALSE},  // the next user needs it too
+        {WM_ENDSESSION, FALSE, logoff, FALSE, FALSE, FALSE},
+        {WM_QUERYENDSESSION, TRUE, 0, FALSE, FALSE, FALSE},  // only asked, not yet ending
+        {WM_CLOSE, 0, 0, FALSE, FALSE, FALSE},
+        // Windows NT and later: the user's own session, confirmed by the system
+        {WM_ENDSESSION, TRUE, 0, TRUE, TRUE, TRUE},
+        {WM_ENDSESSION, TRUE, logoff, TRUE, TRUE, TRUE},
+        {WM_ENDSESSION, TRUE, 0, TRUE, FALSE, FALSE},       // sent by some program
+        {WM_ENDSESSION, TRUE, logoff, TRUE, FALSE, FALSE},
+        {WM_ENDSESSION, FALSE, 0, TRUE, TRUE, FALSE},
+        {WM_CLOSE, 0, 0, TRUE, TRUE, FALSE},
     };
     for (const SessionCase& c : cases)
-        EXPECT_EQ(LoaderSessionEnds(c.message, c.wParam, c.lParam), c.ends)
-            << std::hex << c.message << " " << c.wParam << " " << c.lParam;
+        EXPECT_EQ(LoaderSessionEnds(c.message, c.wParam, c.lParam, c.windowsNT, c.confirmed),
+                  c.ends)
+            << std::hex << c.message << " " << c.wParam << " " << c.lParam << " " << c.windowsNT
+            << c.confirmed;
 }
 
 }  // namespace
