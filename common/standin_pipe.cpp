@@ -153,9 +153,6 @@ BOOL PipeLevel(HANDLE pipe, DWORD* level) {
     return TRUE;
 }
 
-// The session's number as a registry value's name.
-void SessionValueName(char* out) { wsprintfA(out, "%lu", (unsigned long)CurrentSessionId()); }
-
 DWORD TimeLeft(DWORD deadline) {
     DWORD left = deadline - GetTickCount();
     return (LONG)left > 0 ? left : 0;
@@ -242,13 +239,18 @@ BOOL StandInServerAcceptable(const StandInServerFacts* facts) {
     return facts->serverLevelKnown && facts->serverLevel >= wanted;
 }
 
+void StandInSessionValue(char value[STANDIN_VALUE_SIZE], const char* suffix) {
+    wsprintfA(value, "%lu", (unsigned long)CurrentSessionId());
+    if (lstrlenA(value) + lstrlenA(suffix) < STANDIN_VALUE_SIZE) lstrcatA(value, suffix);
+}
+
 BOOL PublishStandInName(const char* name) {
     HKEY key;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, STANDIN_NAME_KEY, 0, NULL, REG_OPTION_VOLATILE,
                         KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
         return FALSE;
-    char value[12];
-    SessionValueName(value);
+    char value[STANDIN_VALUE_SIZE];
+    StandInSessionValue(value, "");
     LONG set = RegSetValueExA(key, value, 0, REG_SZ, (const BYTE*)name, lstrlenA(name) + 1);
     RegCloseKey(key);
     return set == ERROR_SUCCESS;
@@ -260,8 +262,8 @@ void WithdrawStandInName(const char* name) {
     if (!PublishedStandInName(published) || lstrcmpiA(published, name) != 0 ||
         RegOpenKeyExA(HKEY_CURRENT_USER, STANDIN_NAME_KEY, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
         return;
-    char value[12];
-    SessionValueName(value);
+    char value[STANDIN_VALUE_SIZE];
+    StandInSessionValue(value, "");
     RegDeleteValueA(key, value);
     RegCloseKey(key);
 }
@@ -272,8 +274,8 @@ BOOL PublishedStandInName(char name[ZAVIR_PIPE_NAME_SIZE]) {
     if (RegOpenKeyExA(HKEY_CURRENT_USER, STANDIN_NAME_KEY, 0, KEY_QUERY_VALUE, &key) !=
         ERROR_SUCCESS)
         return FALSE;
-    char value[12];
-    SessionValueName(value);
+    char value[STANDIN_VALUE_SIZE];
+    StandInSessionValue(value, "");
     DWORD type = 0;
     DWORD size = ZAVIR_PIPE_NAME_SIZE - 1;
     LONG got = RegQueryValueExA(key, value, NULL, &type, (BYTE*)name, &size);

@@ -26,6 +26,10 @@ HANDLE OpenStandInPipe(DWORD* error);
 // can't.
 #define STANDIN_NAME_KEY "Software\\corvale\\zavir\\standin"
 BOOL PublishStandInName(const char* name);
+// That key's value for this session: "<session>" holds the pipe's name,
+// "<session><suffix>" other things a stand-in keeps for its successor.
+#define STANDIN_VALUE_SIZE 24
+void StandInSessionValue(char value[STANDIN_VALUE_SIZE], const char* suffix);
 // The name is taken back only while it is still the one published.
 void WithdrawStandInName(const char* name);
 // The published name of this session's stand-in; FALSE for none, or for a

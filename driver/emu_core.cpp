@@ -1,5 +1,7 @@
 #include "emu_core.h"
 
+#include "standin_pipe.h"
+
 #include "settings.h"
 
 #ifndef FILE_FLAG_FIRST_PIPE_INSTANCE
@@ -176,10 +178,43 @@ void DefaultCorners(CornerSet* c) {
     c->LeftDnX = 0;     c->LeftDnY = 1024;
 }
 
+const char kCornersSuffix[] = ".corners";
+
+// The corners the last stand-in of this session had in force.
+BOOL CornersKeptInForce(CornerSet* corners) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, STANDIN_NAME_KEY, 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS)
+        return FALSE;
+    char value[STANDIN_VALUE_SIZE];
+    StandInSessionValue(value, kCornersSuffix);
+    CornerSet kept;
+    DWORD type = 0;
+    DWORD size = sizeof kept;
+    LONG got = RegQueryValueExA(key, value, NULL, &type, (BYTE*)&kept, &size);
+    RegCloseKey(key);
+    if (got != ERROR_SUCCESS || type != REG_BINARY || size != sizeof kept || !CornersUsable(&kept))
+        return FALSE;
+    *corners = kept;
+    return TRUE;
+}
+
+void KeepCornersInForce(const CornerSet* corners) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, STANDIN_NAME_KEY, 0, NULL, REG_OPTION_VOLATILE,
+                        KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
+        return;
+    char value[STANDIN_VALUE_SIZE];
+    StandInSessionValue(value, kCornersSuffix);
+    RegSetValueExA(key, value, 0, REG_BINARY, (const BYTE*)corners, sizeof *corners);
+    RegCloseKey(key);
+}
+
 void LoadStartCorners(CornerSet* corners) {
     TouchSettings settings;
     ZeroMemory(&settings, sizeof settings);
     DefaultCorners(corners);
+    if (CornersKeptInForce(corners)) return;
     if (!LoadSettingValues(&settings, kCornerValues)) return;
     CornerSet stored = {settings.LeftUpX,  settings.LeftUpY,  settings.RightUpX,
                         settings.RightUpY, settings.RightDnX, settings.RightDnY,

@@ -18,6 +18,11 @@ void DefaultCorners(CornerSet* corners);
 // The corners a starting stand-in takes: those of the settings store when
 // they are usable, else the default square.
 void LoadStartCorners(CornerSet* corners);
+// The corners in force are kept for the session (in the user's volatile
+// key): a stand-in that starts again, killed or replaced, starts from
+// them rather than from the stored ones, which a standard user may have
+// been unable to write, or a review has not yet accepted.
+void KeepCornersInForce(const CornerSet* corners);
 
 // TRUE when the four corners span an area that a raw position can be
 // mapped through (no three of them on one line, no crossed edges).

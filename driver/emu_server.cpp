@@ -141,6 +141,12 @@ struct ClientSlot {
 ClientSlot g_slots[kStandInMaxClients];
 DWORD g_lastClient;  // under g_lock
 
+BOOL SameCorners(const CornerSet* a, const CornerSet* b) {
+    return a->LeftUpX == b->LeftUpX && a->LeftUpY == b->LeftUpY && a->RightUpX == b->RightUpX &&
+           a->RightUpY == b->RightUpY && a->RightDnX == b->RightDnX &&
+           a->RightDnY == b->RightDnY && a->LeftDnX == b->LeftDnX && a->LeftDnY == b->LeftDnY;
+}
+
 void StartIo(const ClientSlot* slot, OVERLAPPED* io) {
     ZeroMemory(io, sizeof *io);
     io->hEvent = slot->event;
@@ -212,8 +218,10 @@ void ServeClient(const ClientSlot* slot) {
         EnterCriticalSection(&g_lock);
         WriteLogLine(&request);
         SetEmuScreenSize(&g_state, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+        CornerSet before = g_state.corners;
         HandleRequest(&g_state, client, &request, &answer, &action);
         Perform(&action);
+        if (!SameCorners(&before, &g_state.corners)) KeepCornersInForce(&g_state.corners);
         LeaveCriticalSection(&g_lock);
         if (!WriteAnswer(slot, &answer)) break;
     }

@@ -285,7 +285,8 @@ def tray_icons(kit):
 
 def touch_finds_a_restarted_standin(kit):
     """The stand-in ends while TOUCH runs and a new one starts: TOUCH opens
-    the pipe anew by itself and touches reach a window again."""
+    the pipe anew by itself and touches reach a window again, mapped by the
+    corners in force before (never stored: here, mirrored left to right)."""
     controller = service_machine(kit, stand_in=False)
     emu = kit.start_emu()
     start_touch(kit)
@@ -299,6 +300,7 @@ def touch_finds_a_restarted_standin(kit):
 
     controller.tap(512, 512)
     kit.wait_for("a tap through the first stand-in", lambda: ups() == 1, timeout=20)
+    kit.zdrive("session", "corners", 1024, 0, 0, 0, 0, 1024, 1024, 1024)
     kit.machine.end(emu)
     kit.start_emu("emu2.log")
     # The first touches after the loss may go while TOUCH is still to try
@@ -316,6 +318,8 @@ def touch_finds_a_restarted_standin(kit):
                              % kit.text_file("window.log"))
     if touch_line(300, 300) not in kit.emu_log():
         raise AssertionError("the new stand-in's log lacks TOUCH's packet: %r" % kit.emu_log())
+    ends = [e for e in kit.text_file("window.log") if e.startswith("up")]
+    expect_equal(ends[-1], "up 724 225", "the tap after the restart, by the corners in force")
 
 
 def touch_icon_comes_back_with_the_taskbar(kit):

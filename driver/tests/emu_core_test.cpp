@@ -75,8 +75,9 @@ TEST(MapRawToScreen, CornersAreTheScreensOuterEdges) {
     }
 }
 
-TEST(LoadStartCorners, TakesStoredCornersOnlyWhenTheyCanMap) {
+TEST(LoadStartCorners, TakesKeptOrStoredCornersOnlyWhenTheyCanMap) {
     const char* kKey = "HKLM\\software\\corvale\\zavir";
+    const char* kKept = "HKCU\\Software\\corvale\\zavir\\standin";
     const char* kNames[] = {"LeftUpX",  "LeftUpY",  "RightUpX", "RightUpY",
                             "RightDnX", "RightDnY", "LeftDnX",  "LeftDnY"};
     struct {
@@ -84,6 +85,10 @@ TEST(LoadStartCorners, TakesStoredCornersOnlyWhenTheyCanMap) {
         bool keyExists;
         LONG stored[8];
         LONG expected[8];
+        LONG kept[9];  // what the session's last stand-in had in force
+        DWORD keptSize;
+        DWORD keptType;
+        const char* keptValue;
     } cases[] = {
         {"no settings key", false, {}, {0, 0, 1024, 0, 1024, 1024, 0, 1024}},
         {"a calibrated panel", true, {700, 900, 14530, 880, 14500, 14934, 690, 14950},
@@ -93,12 +98,36 @@ TEST(LoadStartCorners, TakesStoredCornersOnlyWhenTheyCanMap) {
         {"crossed corners", true, {1024, 0, 0, 0, 1024, 1024, 0, 1024},
          {0, 0, 1024, 0, 1024, 1024, 0, 1024}},
         {"all on one point", true, {5, 5, 5, 5, 5, 5, 5, 5}, {0, 0, 1024, 0, 1024, 1024, 0, 1024}},
+        {"kept in force", true, {700, 900, 14530, 880, 14500, 14934, 690, 14950},
+         {9, 9, 999, 9, 999, 999, 9, 999}, {9, 9, 999, 9, 999, 999, 9, 999}, 32, REG_BINARY,
+         "1.corners"},
+        {"kept, no stored", false, {}, {9, 9, 999, 9, 999, 999, 9, 999},
+         {9, 9, 999, 9, 999, 999, 9, 999}, 32, REG_BINARY, "1.corners"},
+        {"kept, a byte short", true, {700, 900, 14530, 880, 14500, 14934, 690, 14950},
+         {700, 900, 14530, 880, 14500, 14934, 690, 14950}, {9, 9, 999, 9, 999, 999, 9, 999}, 31,
+         REG_BINARY, "1.corners"},
+        {"kept, a byte over", true, {700, 900, 14530, 880, 14500, 14934, 690, 14950},
+         {700, 900, 14530, 880, 14500, 14934, 690, 14950}, {9, 9, 999, 9, 999, 999, 9, 999}, 33,
+         REG_BINARY, "1.corners"},
+        {"kept as another type", true, {700, 900, 14530, 880, 14500, 14934, 690, 14950},
+         {700, 900, 14530, 880, 14500, 14934, 690, 14950}, {9, 9, 999, 9, 999, 999, 9, 999}, 32,
+         REG_SZ, "1.corners"},
+        {"kept crossed", true, {700, 900, 14530, 880, 14500, 14934, 690, 14950},
+         {700, 900, 14530, 880, 14500, 14934, 690, 14950}, {1024, 0, 0, 0, 1024, 1024, 0, 1024},
+         32, REG_BINARY, "1.corners"},
+        {"kept for another session", true, {700, 900, 14530, 880, 14500, 14934, 690, 14950},
+         {700, 900, 14530, 880, 14500, 14934, 690, 14950}, {9, 9, 999, 9, 999, 999, 9, 999}, 32,
+         REG_BINARY, "2.corners"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         fake::Reset();
         if (c.keyExists)
             for (int i = 0; i < 8; ++i) fake::RegPutDword(kKey, kNames[i], (DWORD)c.stored[i]);
+        if (c.keptSize)
+            fake::RegPut(kKept, c.keptValue, c.keptType,
+                         std::vector<uint8_t>((const uint8_t*)c.kept,
+                                              (const uint8_t*)c.kept + c.keptSize));
         CornerSet got;
         memset(&got, 0xff, sizeof got);
         LoadStartCorners(&got);
@@ -106,6 +135,18 @@ TEST(LoadStartCorners, TakesStoredCornersOnlyWhenTheyCanMap) {
                                    got.RightDnX, got.RightDnY, got.LeftDnX,  got.LeftDnY};
         EXPECT_EQ(words, std::vector<LONG>(c.expected, c.expected + 8));
     }
+}
+
+TEST(LoadStartCorners, CornersKeptInForceAreTheNextStandInsStart) {
+    fake::Reset();
+    const CornerSet review = {10, 20, 900, 30, 910, 940, 15, 950};
+    KeepCornersInForce(&review);
+    const std::vector<std::string> volatileKey = {
+        "HKCU\\Software\\corvale\\zavir\\standin, class=NULL, options=1, 0x2, sa=NULL"};
+    EXPECT_EQ(fake::ArgsOf("RegCreateKeyExA"), volatileKey);
+    CornerSet got;
+    LoadStartCorners(&got);
+    EXPECT_EQ(memcmp(&got, &review, sizeof got), 0);
 }
 
 TEST(LoadRightButtonSetting, OnlyAStoredOneTurnsItOn) {
