@@ -78,7 +78,22 @@ void TakeDriver() {
 }
 
 // The full-screen face without a target yet; Cancel is there from the start.
+typedef BOOL(WINAPI* ChangeWindowMessageFilterExFn)(HWND, UINT, DWORD, void*);
+const DWORD kMessageFilterAllow = 1;  // MSGFLT_ALLOW
+
+// Run as administrator, this window is above the stand-in that posts the
+// calibration touches; only they are let through (Windows 7 and later).
+void AcceptTouchesFromTheStandIn(HWND dialog) {
+    HMODULE user = GetModuleHandleA("user32.dll");
+    ChangeWindowMessageFilterExFn allow =
+        user ? (ChangeWindowMessageFilterExFn)(void*)GetProcAddress(user,
+                                                                  "ChangeWindowMessageFilterEx")
+             : NULL;
+    if (allow) allow(dialog, WM_LBUTTONUP, kMessageFilterAllow, NULL);
+}
+
 void PrepareScreen(HWND dialog) {
+    AcceptTouchesFromTheStandIn(dialog);
     ShowAll(dialog, kHiddenAtStart, COUNT_OF(kHiddenAtStart), FALSE);
     Focus(dialog, IDC_CANCEL_BUTTON);
     Enable(dialog, IDC_OK_BUTTON, FALSE);

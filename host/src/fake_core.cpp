@@ -134,6 +134,13 @@ BOOL WINAPI FakeGetTokenInformation(HANDLE token, DWORD what, void* buffer, DWOR
     return TRUE;
 }
 
+BOOL WINAPI FakeChangeWindowMessageFilterEx(HWND window, UINT message, DWORD action, void* info) {
+    internal::Record("ChangeWindowMessageFilterEx",
+                     internal::Format("%s, 0x%x, %u, %s", window ? "window" : "NULL", message,
+                                      action, info ? "set" : "NULL"));
+    return window != nullptr;
+}
+
 struct Export {
     const char* name;
     FARPROC function;
@@ -147,6 +154,7 @@ const Export kExports[] = {
     {"GetSecurityInfo", (FARPROC)(void*)internal::FakeGetSecurityInfo},
     {"LookupPrivilegeValueA", (FARPROC)(void*)FakeLookupPrivilegeValueA},
     {"AdjustTokenPrivileges", (FARPROC)(void*)FakeAdjustTokenPrivileges},
+    {"ChangeWindowMessageFilterEx", (FARPROC)(void*)FakeChangeWindowMessageFilterEx},
 };
 }  // namespace
 

@@ -215,6 +215,9 @@ TEST_F(TrueposTest, WaitsForTheStandInWithTheScreenShown) {
             EXPECT_EQ(Requests(), Join(kStoredCorners, {{0x22201B, 0, 0}}));
         });
         EXPECT_EQ(SettingsOpens(), cancel ? 0u : 1u);
+        // Run as administrator, the stand-in's calibration touches still come in.
+        EXPECT_THAT(fake::ArgsOf("ChangeWindowMessageFilterEx"),
+                    ElementsAre("window, 0x202, 1, NULL"));
         EXPECT_EQ(fake::CursorCount(), 0);
         EXPECT_EQ(fake::OpenDriverHandles(), 0);
         EXPECT_EQ(fake::OpenProcessHandles(), 0);
