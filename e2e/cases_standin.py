@@ -7,6 +7,7 @@ import subprocess
 
 import cases
 from cases import RELEASE_WORDS, expect_equal, packet_words, session_output
+import cases_touch
 import cases_truepos
 
 MAX_CLIENTS = 8  # kStandInMaxClients
@@ -73,16 +74,25 @@ def standin_clients_that_stall_or_die(kit):
                  "the button after its client died, and at the next touch")
 
 
+REFUSED_TEXT = ("The touch driver running for this session refused this program: it belongs "
+                "to another user or runs at a lower integrity level.")
+
+
 def standin_taken_by_another_user_is_refused(kit):
     """A pipe published as the stand-in's that is not the user's own is not
     talked to (and the refusal is said as such); the same pipe owned by
     their user serves them."""
+    cases_touch.service_machine(kit, stand_in=False)
     for owner, opens in (("SY", False), ("me", True)):
         squatter = kit.spawn_zdrive("squat", owner, stdin=subprocess.PIPE)
         kit.wait_line(squatter, "squatting", timeout=30)
         lines = kit.zdrive("session", "handover", expect_ok=False, timeout=60)
         expect_equal(lines[:1], ["open standin=1" if opens else "open failed"],
                      "a client of a pipe owned by %s" % owner)
+        if not opens:
+            touch = cases_touch.start_touch(kit)
+            cases_touch.answer_box(kit, "Load VXD Message", REFUSED_TEXT, "refused-message")
+            expect_equal(cases_touch.wait_exit(kit, touch), 0, "TOUCH's exit code when refused")
         kit.machine.end(squatter)
 
 
