@@ -38,6 +38,17 @@ LONG RoundToPixel(double fraction, int size) {
 
 }  // namespace
 
+void CornersFromSettings(const TouchSettings* s, CornerSet* c) {
+    c->LeftUpX = s->LeftUpX;
+    c->LeftUpY = s->LeftUpY;
+    c->RightUpX = s->RightUpX;
+    c->RightUpY = s->RightUpY;
+    c->RightDnX = s->RightDnX;
+    c->RightDnY = s->RightDnY;
+    c->LeftDnX = s->LeftDnX;
+    c->LeftDnY = s->LeftDnY;
+}
+
 void DefaultCorners(CornerSet* c) {
     c->LeftUpX = 0;     c->LeftUpY = 0;
     c->RightUpX = 1024; c->RightUpY = 0;

@@ -6,7 +6,11 @@
 
 #include <windows.h>
 
+#include "settings.h"
 #include "zavir.h"
+
+// The eight corner values of a settings record.
+void CornersFromSettings(const TouchSettings* settings, CornerSet* corners);
 
 // The corners every program starts from when the settings hold none:
 // raw (0, 0) is the top-left pixel and raw (1024, 1024) the bottom-right.

@@ -140,9 +140,8 @@ void LoadStartCorners(CornerSet* corners) {
     ZeroMemory(&settings, sizeof settings);
     DefaultCorners(corners);
     if (!LoadSettingValues(&settings, kCornerValues)) return;
-    CornerSet stored = {settings.LeftUpX,  settings.LeftUpY,  settings.RightUpX,
-                        settings.RightUpY, settings.RightDnX, settings.RightDnY,
-                        settings.LeftDnX,  settings.LeftDnY};
+    CornerSet stored;
+    CornersFromSettings(&settings, &stored);
     // Stored corners that cannot map anything would leave the pointer dead.
     if (CornersUsable(&stored)) *corners = stored;
 }
