@@ -153,13 +153,13 @@ void FormatFinderTable(const FinderSearch* search, char* text, int size) {
 void FormatFinding(const FinderSearch* search, char* text, int size) {
     char line[160];
     const FinderSetting* found = FirstCleanSetting(search);
-    if (found) {
-        wsprintfA(line, "Controller found on COM %ld at %ld baud", (long)found->port->port,
-                  (long)found->baud);
-    } else if (search->current < search->count) {
+    if (search->current < search->count) {
         const FinderSetting* s = &search->settings[search->current];
         wsprintfA(line, "Listening on COM %ld at %ld baud (%d of %d): touch the panel now and then.",
                   (long)s->port->port, (long)s->baud, search->current + 1, search->count);
+    } else if (found) {
+        wsprintfA(line, "Controller found on COM %ld at %ld baud", (long)found->port->port,
+                  (long)found->baud);
     } else if (AnyWith(search, kNotTried)) {
         lstrcpynA(line, "The search was stopped before a clean setting was found.", sizeof line);
     } else if (AnyWith(search, kGarbled)) {

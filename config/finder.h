@@ -71,7 +71,8 @@ const FinderSetting* FirstCleanSetting(const FinderSearch* search);
 // counted.  Tab-separated, lines end in CR LF; always terminated within
 // size.
 void FormatFinderTable(const FinderSearch* search, char* text, int size);
-// "Controller found on COM 2 at 9600 baud", or why none was named.
+// The setting being listened to while the search runs; then "Controller
+// found on COM 2 at 9600 baud", or why none was named.
 void FormatFinding(const FinderSearch* search, char* text, int size);
 
 // The four port values of a found setting, in a record of which nothing

@@ -19,6 +19,7 @@ const int kButtonHeight = 24;
 const char kHowTo[] =
     "Touch the screen anywhere: each touch leaves a mark, a cross where the pointer landed "
     "and a circle where the stored corners put it. Esc or End test ends the test.";
+const char kTitle[] = "Halvern XR Touch Test";
 const char kNoDriverText[] = "Cannot Load ZAVIR.VXD";
 const char kNoDriverCaption[] = "Load VXD Message";
 
@@ -50,6 +51,7 @@ void StartPage(HWND dialog) {
     g_width = GetSystemMetrics(SM_CXSCREEN);
     g_height = GetSystemMetrics(SM_CYSCREEN);
     PlaceControls(dialog);
+    SetWindowTextA(dialog, kTitle);
     SetDlgItemTextA(dialog, IDC_TEST_LINE, kHowTo);
     SetFocus(GetDlgItem(dialog, IDC_TEST_END));
     ZavirOpenStep step = BeginZavirOpen(&g_driver, &g_opening);
