@@ -10,11 +10,6 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
 
 }  // namespace
 
-const char kTouchServiceClass[] = "Halvern Driver";
-const char kTouchServiceTitle[] = "Halvern";
-
-HWND FindTouchService() { return FindWindowA(kTouchServiceClass, kTouchServiceTitle); }
-
 BOOL RegisterMainWindowClass(HINSTANCE instance, const char* className) {
     WNDCLASSEXA wc;
     ZeroMemory(&wc, sizeof wc);

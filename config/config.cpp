@@ -10,8 +10,7 @@
 namespace {
 
 const char kNoTouchText[] =
-    "The touch test needs the touch service: start TOUCH.EXE (it starts at log-on) and try "
-    "again.";
+    "Start TOUCH.EXE first: the touch test needs it.";
 const char kNoTouchCaption[] = "Touch Test";
 
 void ShowReport(HWND dialog) {

@@ -155,18 +155,18 @@ void FormatFinding(const FinderSearch* search, char* text, int size) {
     const FinderSetting* found = FirstCleanSetting(search);
     if (search->current < search->count) {
         const FinderSetting* s = &search->settings[search->current];
-        wsprintfA(line, "Listening on COM %ld at %ld baud (%d of %d): touch the panel now and then.",
+        wsprintfA(line, "Listening on COM %ld at %ld baud (%d of %d): touch the panel.",
                   (long)s->port->port, (long)s->baud, search->current + 1, search->count);
     } else if (found) {
         wsprintfA(line, "Controller found on COM %ld at %ld baud", (long)found->port->port,
                   (long)found->baud);
     } else if (AnyWith(search, kNotTried)) {
-        lstrcpynA(line, "The search was stopped before a clean setting was found.", sizeof line);
+        lstrcpynA(line, "Stopped: no clean setting yet.", sizeof line);
     } else if (AnyWith(search, kGarbled)) {
-        lstrcpynA(line, "No setting gave clean packets: check the cable and the panel's power.",
+        lstrcpynA(line, "No clean setting: check the cable and the power.",
                   sizeof line);
     } else if (AnyWith(search, kSilent)) {
-        lstrcpynA(line, "Nothing came from the panel: touch it while the search runs.",
+        lstrcpynA(line, "Nothing came: touch the panel while searching.",
                   sizeof line);
     } else {
         lstrcpynA(line, "No COM port would open.", sizeof line);

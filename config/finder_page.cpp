@@ -14,16 +14,14 @@ const DWORD kReadPiece = 256;
 const int kPiecesPerTick = 8;
 
 const char kTouchHoldsPort[] =
-    "TOUCH.EXE, the touch service, is running and holds the controller's port. "
-    "End it before looking for the controller.";
+    "TOUCH.EXE runs and holds the controller's port: end it first.";
 const char kHowTo[] =
-    "Touch the panel now and then while the search runs: about 2 s for each port and "
-    "rate. Nothing is sent to the ports.";
+    "Touch the panel now and then while it listens, 2 s per setting. Nothing is sent.";
 const char kNotStoredCaption[] = "Cannot Save Settings";
 
 FinderSearch g_search;
 PacketCounter g_counter;
-HANDLE g_listening = INVALID_HANDLE_VALUE;
+HANDLE g_listening;  // INVALID_HANDLE_VALUE while no port is open
 DWORD g_listenStartedAt;
 
 void Show(HWND dialog, int id, BOOL show) {
@@ -48,11 +46,8 @@ void ShowFinding(HWND dialog) {
 // the port holds.
 void ReadAtOnce(HANDLE port) {
     COMMTIMEOUTS timeouts;
-    ZeroMemory(&timeouts, sizeof timeouts);
-    GetCommTimeouts(port, &timeouts);
+    ZeroMemory(&timeouts, sizeof timeouts);  // nothing is ever written
     timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = 0;
     SetCommTimeouts(port, &timeouts);
 }
 
@@ -135,19 +130,10 @@ void OnListenTick(HWND dialog) {
 }
 
 void TellNotStored(HWND dialog, const FinderSetting* found) {
-    char text[400];
-    HKEY key;
-    BOOL installed =
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, &key) == ERROR_SUCCESS;
-    if (installed) RegCloseKey(key);
-    wsprintfA(text,
-              installed ? "COM %ld at %ld baud was not stored: this user may not change the "
-                          "settings in HKEY_LOCAL_MACHINE\\software\\corvale\\zavir.\n\nRun "
-                          "CONFIG.EXE as an administrator, or choose this port and rate in "
-                          "SETUP.EXE."
-                        : "COM %ld at %ld baud was not stored: the suite's settings are "
-                          "missing.\n\nRun SETUP.EXE from the setup disk first.",
-              (long)found->port->port, (long)found->baud);
+    char text[320];
+    wsprintfA(text, "COM %ld at %ld baud was not stored: this user may not change the settings "
+              "in HKLM\\software\\corvale\\zavir (or setup has not made them).\n\n"
+              "Run CONFIG.EXE as an administrator.", (long)found->port->port, (long)found->baud);
     MessageBoxA(dialog, text, kNotStoredCaption, MB_ICONEXCLAMATION | MB_OK);
 }
 
@@ -162,14 +148,14 @@ void StoreFound(HWND dialog) {
         return;
     }
     char text[160];
-    wsprintfA(text, "Stored: COM %ld at %ld baud (I/O base 0x%lX, IRQ %ld). TOUCH.EXE takes it "
-              "at its next start.", (long)settings.ComPort, (long)settings.ComBaud,
+    wsprintfA(text, "Stored: COM %ld at %ld baud, base 0x%lX, IRQ %ld, for TOUCH.EXE's next start.", (long)settings.ComPort, (long)settings.ComBaud,
               (long)settings.ComBase, (long)settings.ComIrq);
     SetDlgItemTextA(dialog, IDC_FINDER_STATUS, text);
     Enable(dialog, IDC_FINDER_STORE, FALSE);
 }
 
 void StartPage(HWND dialog) {
+    g_listening = INVALID_HANDLE_VALUE;
     PlanSearch(&g_search, 0);
     Enable(dialog, IDC_FINDER_STOP, FALSE);
     Enable(dialog, IDC_FINDER_STORE, FALSE);

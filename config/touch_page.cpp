@@ -9,22 +9,19 @@
 
 namespace {
 
-// Goes on with a driver open that waits for the stand-in.
-const UINT_PTR kOpenTimer = 1;
 const int kMarkSize = 8;
 const int kMargin = 10;
 const int kButtonWidth = 90;
 const int kButtonHeight = 24;
 
 const char kHowTo[] =
-    "Touch the screen anywhere: each touch leaves a mark, a cross where the pointer landed "
-    "and a circle where the stored corners put it. Esc or End test ends the test.";
+    "Touch anywhere: + is where the pointer landed, x where the stored corners put it. "
+    "Esc ends.";
 const char kTitle[] = "Halvern XR Touch Test";
 const char kNoDriverText[] = "Cannot Load ZAVIR.VXD";
 const char kNoDriverCaption[] = "Load VXD Message";
 
 ZavirDriver g_driver;
-ZavirOpening g_opening;
 CornerSet g_corners;
 BOOL g_haveCorners;
 TouchTrail g_trail;
@@ -51,22 +48,11 @@ void StartPage(HWND dialog) {
     g_width = GetSystemMetrics(SM_CXSCREEN);
     g_height = GetSystemMetrics(SM_CYSCREEN);
     PlaceControls(dialog);
-    SetWindowTextA(dialog, kTitle);
+    SendMessageA(dialog, WM_SETTEXT, 0, (LPARAM)kTitle);
     SetDlgItemTextA(dialog, IDC_TEST_LINE, kHowTo);
     SetFocus(GetDlgItem(dialog, IDC_TEST_END));
-    ZavirOpenStep step = BeginZavirOpen(&g_driver, &g_opening);
-    if (step == kZavirOpenWaiting) SetTimer(dialog, kOpenTimer, ZAVIR_OPEN_POLL_MS, NULL);
-    if (step == kZavirOpenFailed) {
-        MessageBoxA(dialog, kNoDriverText, kNoDriverCaption, MB_ICONEXCLAMATION | MB_OK);
-        EndDialog(dialog, -1);
-    }
-}
-
-void OnOpenTimer(HWND dialog) {
-    ZavirOpenStep step = ContinueZavirOpen(&g_driver, &g_opening);
-    if (step == kZavirOpenWaiting) return;
-    KillTimer(dialog, kOpenTimer);
-    if (step == kZavirOpenFailed) {
+    // The touch service runs, so the driver or its stand-in is up.
+    if (!OpenZavirDriver(&g_driver)) {
         MessageBoxA(dialog, kNoDriverText, kNoDriverCaption, MB_ICONEXCLAMATION | MB_OK);
         EndDialog(dialog, -1);
     }
@@ -74,7 +60,6 @@ void OnOpenTimer(HWND dialog) {
 
 void OnTouchLifted(HWND dialog, LPARAM where) {
     POINT pointer = {(short)LOWORD(where), (short)HIWORD(where)};
-    ClientToScreen(dialog, &pointer);
     LONG rawX = 0, rawY = 0;
     BOOL haveRaw = IsZavirDriverOpen(&g_driver) && ReadRawPosition(&g_driver, &rawX, &rawY);
     TouchMark mark;
@@ -87,42 +72,34 @@ void OnTouchLifted(HWND dialog, LPARAM where) {
     InvalidateRect(dialog, NULL, TRUE);
 }
 
-void DrawMark(HDC dc, HPEN pointerPen, HPEN mappedPen, const TouchMark* m) {
-    if (m->mapped) {
-        SelectObject(dc, mappedPen);
-        MoveToEx(dc, m->mappedX, m->mappedY, NULL);
-        LineTo(dc, m->pointerX, m->pointerY);
-        Ellipse(dc, m->mappedX - kMarkSize, m->mappedY - kMarkSize, m->mappedX + kMarkSize + 1,
-                m->mappedY + kMarkSize + 1);
-    }
-    SelectObject(dc, pointerPen);
-    MoveToEx(dc, m->pointerX - kMarkSize, m->pointerY, NULL);
-    LineTo(dc, m->pointerX + kMarkSize + 1, m->pointerY);
-    MoveToEx(dc, m->pointerX, m->pointerY - kMarkSize, NULL);
-    LineTo(dc, m->pointerX, m->pointerY + kMarkSize + 1);
+void DrawLine(HDC dc, LONG x1, LONG y1, LONG x2, LONG y2) {
+    MoveToEx(dc, x1, y1, NULL);
+    LineTo(dc, x2, y2);
 }
 
-// The screen and the client area are one, so marks go where they were
-// taken in screen pixels.
+// A + where the pointer landed; an x where the corners put the touch,
+// joined to the +.
+void DrawMark(HDC dc, const TouchMark* m) {
+    const LONG x = m->pointerX, y = m->pointerY;
+    DrawLine(dc, x - kMarkSize, y, x + kMarkSize + 1, y);
+    DrawLine(dc, x, y - kMarkSize, x, y + kMarkSize + 1);
+    if (!m->mapped) return;
+    const LONG mx = m->mappedX, my = m->mappedY;
+    DrawLine(dc, mx - kMarkSize, my - kMarkSize, mx + kMarkSize + 1, my + kMarkSize + 1);
+    DrawLine(dc, mx - kMarkSize, my + kMarkSize, mx + kMarkSize + 1, my - kMarkSize - 1);
+    DrawLine(dc, mx, my, x, y);
+}
+
 void PaintTrail(HWND dialog) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(dialog, &paint);
-    HPEN pointerPen = CreatePen(PS_SOLID, 2, RGB(192, 0, 0));
-    HPEN mappedPen = CreatePen(PS_SOLID, 1, RGB(0, 0, 160));
-    HGDIOBJ oldPen = SelectObject(dc, pointerPen);
-    HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
-    for (int i = 0; i < g_trail.count; ++i)
-        DrawMark(dc, pointerPen, mappedPen, TrailMark(&g_trail, i));
-    SelectObject(dc, oldBrush);
+    HGDIOBJ oldPen = SelectObject(dc, GetStockObject(BLACK_PEN));
+    for (int i = 0; i < g_trail.count; ++i) DrawMark(dc, TrailMark(&g_trail, i));
     SelectObject(dc, oldPen);
-    DeleteObject(mappedPen);
-    DeleteObject(pointerPen);
     EndPaint(dialog, &paint);
 }
 
 void EndPage(HWND dialog) {
-    KillTimer(dialog, kOpenTimer);
-    AbandonZavirOpen(&g_opening);
     CloseZavirDriver(&g_driver);
     EndDialog(dialog, 0);
 }
@@ -134,9 +111,6 @@ INT_PTR CALLBACK TouchTestDialogProc(HWND dialog, UINT message, WPARAM wParam, L
         case WM_INITDIALOG:
             StartPage(dialog);
             return FALSE;
-        case WM_TIMER:
-            if (wParam == kOpenTimer) OnOpenTimer(dialog);
-            return TRUE;
         case WM_LBUTTONUP:
             OnTouchLifted(dialog, lParam);
             return TRUE;

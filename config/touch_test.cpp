@@ -57,17 +57,17 @@ const TouchMark* TrailMark(const TouchTrail* trail, int i) {
 }
 
 void FormatTouchLine(const TouchMark* m, LONG number, char* text, int size) {
-    char line[200];
+    char line[200];  // the longest with every number at its longest fits
+    int n = wsprintfA(line, "Touch %ld: ", (long)number);
     if (!m->haveRaw)
-        wsprintfA(line, "Touch %ld: the driver gave no raw position; pointer at %ld, %ld",
-                  (long)number, (long)m->pointerX, (long)m->pointerY);
-    else if (!m->mapped)
-        wsprintfA(line, "Touch %ld: raw %ld, %ld; the stored corners map nothing; pointer at "
-                  "%ld, %ld", (long)number, (long)m->rawX, (long)m->rawY, (long)m->pointerX,
-                  (long)m->pointerY);
+        n += wsprintfA(line + n, "no raw position");
     else
-        wsprintfA(line, "Touch %ld: raw %ld, %ld; corners give %ld, %ld; pointer at %ld, %ld; "
-                  "%ld px apart", (long)number, (long)m->rawX, (long)m->rawY, (long)m->mappedX,
-                  (long)m->mappedY, (long)m->pointerX, (long)m->pointerY, (long)m->distance);
+        n += wsprintfA(line + n, "raw %ld, %ld", (long)m->rawX, (long)m->rawY);
+    if (m->mapped)
+        n += wsprintfA(line + n, "; corners give %ld, %ld", (long)m->mappedX, (long)m->mappedY);
+    else if (m->haveRaw)
+        n += wsprintfA(line + n, "; stored corners map nothing");
+    n += wsprintfA(line + n, "; pointer at %ld, %ld", (long)m->pointerX, (long)m->pointerY);
+    if (m->mapped) wsprintfA(line + n, "; %ld px apart", (long)m->distance);
     if (size > 0) lstrcpynA(text, line, size);
 }

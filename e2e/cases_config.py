@@ -197,7 +197,7 @@ def config_finder_while_touch_holds_the_port(kit):
     proc, _ = open_viewer(kit)
     open_page(kit, FIND, FINDER, STATUS)
     page = controls(kit, FINDER)
-    if not page[STATUS][0].startswith("TOUCH.EXE, the touch service, is running and holds"):
+    if not page[STATUS][0].startswith("TOUCH.EXE runs and holds"):
         raise AssertionError("finder while TOUCH runs: %r" % (page[STATUS],))
     expect_equal([i for i in (TABLE, START, STOP, STORE) if page[i][1]], [], "offered controls")
     kit.screenshot("touch-holds-port")

@@ -92,7 +92,7 @@ TEST(FinderTable, ShowsEachPortAtEachRateAndNamesTheFirstCleanSetting) {
     ASSERT_EQ(s.count, 8);
     char text[1024];
     FormatFinding(&s, text, sizeof text);
-    EXPECT_STREQ(text, "Listening on COM 1 at 19200 baud (1 of 8): touch the panel now and then.");
+    EXPECT_STREQ(text, "Listening on COM 1 at 19200 baud (1 of 8): touch the panel.");
     s.settings[0].verdict = kGarbled;
     s.settings[0].tally = {0, 0, 412, 0};
     for (int i = 1; i < 4; ++i) s.settings[i].verdict = kPortNotOpen;
@@ -111,14 +111,14 @@ TEST(FinderTable, ShowsEachPortAtEachRateAndNamesTheFirstCleanSetting) {
 
     s.settings[5].verdict = s.settings[6].verdict = kGarbled;
     FormatFinding(&s, text, sizeof text);
-    EXPECT_THAT(text, HasSubstr("stopped"));
+    EXPECT_THAT(text, HasSubstr("Stopped: no clean setting"));
     for (int i = 4; i < 8; ++i) s.settings[i].verdict = kGarbled;
     FormatFinding(&s, text, sizeof text);
-    EXPECT_THAT(text, HasSubstr("No setting gave clean packets"));
+    EXPECT_THAT(text, HasSubstr("No clean setting"));
     s.settings[0].verdict = kSilent;
     for (int i = 4; i < 8; ++i) s.settings[i].verdict = kPortNotOpen;
     FormatFinding(&s, text, sizeof text);
-    EXPECT_THAT(text, HasSubstr("Nothing came from the panel"));
+    EXPECT_THAT(text, HasSubstr("Nothing came"));
     s.settings[0].verdict = kPortNotOpen;
     FormatFinding(&s, text, sizeof text);
     EXPECT_STREQ(text, "No COM port would open.");

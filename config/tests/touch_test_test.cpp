@@ -28,12 +28,14 @@ TEST(TouchMarks, MeasuresThroughTheStoredCornersAndSaysWhatIsMissing) {
     CornerSet flat = {0, 0, 1024, 0, 1024, 0, 0, 0};
     MeasureTouch(&flat, TRUE, 5, 6, 7, 8, 1024, 768, &m);
     FormatTouchLine(&m, 2, line, sizeof line);
-    EXPECT_STREQ(line, "Touch 2: raw 5, 6; the stored corners map nothing; pointer at 7, 8");
+    EXPECT_STREQ(line, "Touch 2: raw 5, 6; stored corners map nothing; pointer at 7, 8");
     MeasureTouch(NULL, TRUE, 5, 6, 7, 8, 1024, 768, &m);
     EXPECT_FALSE(m.mapped);
     MeasureTouch(&corners, FALSE, 5, 6, 7, 8, 1024, 768, &m);
+    FormatTouchLine(&m, 3, line, sizeof line);
+    EXPECT_STREQ(line, "Touch 3: no raw position; pointer at 7, 8");
     FormatTouchLine(&m, 3, line, 12);
-    EXPECT_STREQ(line, "Touch 3: th");
+    EXPECT_STREQ(line, "Touch 3: no");
 }
 
 TEST(TouchMarks, TrailKeepsTheNewestMarksOldestFirst) {
