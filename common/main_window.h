@@ -14,4 +14,10 @@ BOOL RegisterMainWindowClass(HINSTANCE instance, const char* className);
 // A top-level overlapped window at x, y, width and height -1000.
 HWND CreateHiddenMainWindow(HINSTANCE instance, const char* className, const char* title);
 
+// The touch service's hidden main window, which names it to the others.
+extern const char kTouchServiceClass[];  // "Halvern Driver"
+extern const char kTouchServiceTitle[];  // "Halvern"
+// The running touch service's main window, or NULL.
+HWND FindTouchService();
+
 #endif

@@ -21,12 +21,8 @@ const DWORD kReopenPauseMs = 1000;
 const DWORD kSilentPauseMs = 15000;
 const DWORD kLoaderPauseMs = 10000;
 
-const char kRefusedText[] =
-    "The touch driver running for this session refused this program: it belongs to another "
-    "user or runs at a lower integrity level.";
-const char kElevatedText[] =
-    "The touch driver is not running, and a program run as administrator may not start it. "
-    "Start TOUCH.EXE without administrator rights first.";
+const char kRefusedText[] = "The touch driver here is another user's, or of lower integrity.";
+const char kElevatedText[] = "Run as administrator, this program may not start the touch driver.";
 
 typedef BOOL(WINAPI* ProcessIdToSessionIdFn)(DWORD, DWORD*);
 

@@ -51,13 +51,13 @@ inline void FormatStandInPipeName(char* out, DWORD session,
 inline BOOL IsStandInPipeName(const char* name, DWORD session) {
     char expected[ZAVIR_PIPE_NAME_SIZE];
     int length = FormatStandInPipePrefix(expected, session);
-    for (int i = 0; i < length; ++i)
-        if (name[i] != expected[i]) return FALSE;
-    for (int i = 0; i < 2 * ZAVIR_PIPE_RANDOM_BYTES; ++i) {
-        char c = name[length + i];
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return FALSE;
-    }
-    return name[length + 2 * ZAVIR_PIPE_RANDOM_BYTES] == '\0';
+    int i = 0;
+    while (i < length && name[i] == expected[i]) ++i;
+    if (i < length) return FALSE;
+    for (; i < length + 2 * ZAVIR_PIPE_RANDOM_BYTES; ++i)
+        if (!((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'f')))
+            return FALSE;
+    return name[i] == '\0';
 }
 
 // Words of a request or answer; no request carries more than four.

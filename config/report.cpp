@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include "settings.h"
+#include "text.h"
 
 namespace {
 
@@ -26,12 +27,7 @@ const char* const kMeaning[kSettingCount] = {
     "setup flag",
 };
 
-// Appends without ever writing past the report.
-void Append(char* text, const char* more) {
-    int used = lstrlenA(text);
-    int room = REPORT_SIZE - used;
-    if (room > 1) lstrcpynA(text + used, more, room);
-}
+void Append(char* text, const char* more) { AppendText(text, REPORT_SIZE, more); }
 
 void AppendValue(char* text, HKEY key, int index) {
     BYTE data[4];

@@ -10,40 +10,6 @@
 
 namespace {
 
-struct Point2 {
-    double x;
-    double y;
-};
-
-double Cross(Point2 a, Point2 b) { return a.x * b.y - a.y * b.x; }
-
-Point2 Sub(Point2 a, Point2 b) {
-    Point2 r = {a.x - b.x, a.y - b.y};
-    return r;
-}
-
-double Abs(double v) { return v < 0 ? -v : v; }
-
-// The corners in the order of the screen's edge: top-left, top-right,
-// bottom-right, bottom-left.
-void CornerPoints(const CornerSet* c, Point2 p[4]) {
-    p[0].x = c->LeftUpX;  p[0].y = c->LeftUpY;
-    p[1].x = c->RightUpX; p[1].y = c->RightUpY;
-    p[2].x = c->RightDnX; p[2].y = c->RightDnY;
-    p[3].x = c->LeftDnX;  p[3].y = c->LeftDnY;
-}
-
-// The corners are the screen's outer edges: the right edge is coordinate
-// `size`, one past the last pixel, which is where a calibration's
-// extrapolation from its targets puts it.
-LONG RoundToPixel(double fraction, int size) {
-    if (fraction < 0) fraction = 0;
-    if (fraction > 1) fraction = 1;
-    LONG pixel = (LONG)(fraction * size + 0.5);
-    if (pixel > size - 1) pixel = size - 1;
-    return pixel;
-}
-
 char* AppendHex(char* out, DWORD value, int minDigits) {
     static const char kDigits[] = "0123456789abcdef";
     char digits[8];
@@ -171,13 +137,6 @@ char* AppendText(char* out, const char* end, const char* text) {
 
 }  // namespace
 
-void DefaultCorners(CornerSet* c) {
-    c->LeftUpX = 0;     c->LeftUpY = 0;
-    c->RightUpX = 1024; c->RightUpY = 0;
-    c->RightDnX = 1024; c->RightDnY = 1024;
-    c->LeftDnX = 0;     c->LeftDnY = 1024;
-}
-
 const char kCornersSuffix[] = ".corners";
 
 // The corners the last stand-in of this session had in force.
@@ -216,9 +175,8 @@ void LoadStartCorners(CornerSet* corners) {
     DefaultCorners(corners);
     if (CornersKeptInForce(corners)) return;
     if (!LoadSettingValues(&settings, kCornerValues)) return;
-    CornerSet stored = {settings.LeftUpX,  settings.LeftUpY,  settings.RightUpX,
-                        settings.RightUpY, settings.RightDnX, settings.RightDnY,
-                        settings.LeftDnX,  settings.LeftDnY};
+    CornerSet stored;
+    CornersFromSettings(&settings, &stored);
     // Stored corners that cannot map anything would leave the pointer dead.
     if (CornersUsable(&stored)) *corners = stored;
 }
@@ -233,67 +191,20 @@ BOOL InRightButtonCorner(LONG pixelX, LONG pixelY, int screenWidth, int screenHe
     return pixelX >= screenWidth - screenWidth / 16 && pixelY >= screenHeight - screenHeight / 16;
 }
 
-BOOL CornersUsable(const CornerSet* corners) {
-    Point2 p[4];
-    CornerPoints(corners, p);
-    // A convex quadrilateral: every turn along its edge goes the same way.
-    // Either way round is fine (a panel may be mounted mirrored).
-    int sign = 0;
-    for (int i = 0; i < 4; ++i) {
-        double turn = Cross(Sub(p[(i + 1) % 4], p[i]), Sub(p[(i + 2) % 4], p[(i + 1) % 4]));
-        if (turn == 0) return FALSE;
-        int s = turn > 0 ? 1 : -1;
-        if (sign != 0 && s != sign) return FALSE;
-        sign = s;
-    }
-    return TRUE;
-}
-
-BOOL MapRawToScreen(const CornerSet* corners, LONG rawX, LONG rawY, int screenWidth,
-                    int screenHeight, LONG* pixelX, LONG* pixelY) {
-    if (screenWidth <= 0 || screenHeight <= 0 || !CornersUsable(corners)) return FALSE;
-    Point2 p[4];
-    CornerPoints(corners, p);
-    // Bilinear patch P(u, v) = a + e*u + f*v + g*u*v over the four corners;
-    // solve P(u, v) = raw for (u, v) by Newton's method.
-    Point2 e = Sub(p[1], p[0]);
-    Point2 f = Sub(p[3], p[0]);
-    Point2 g = {p[0].x - p[1].x + p[2].x - p[3].x, p[0].y - p[1].y + p[2].y - p[3].y};
-    Point2 target = {(double)rawX - p[0].x, (double)rawY - p[0].y};
-    double scale = Abs(e.x) + Abs(e.y) + Abs(f.x) + Abs(f.y);
-    double u = 0.5, v = 0.5;
-    BOOL converged = FALSE;
-    for (int i = 0; i < 60 && !converged; ++i) {
-        double rx = e.x * u + f.x * v + g.x * u * v - target.x;
-        double ry = e.y * u + f.y * v + g.y * u * v - target.y;
-        double ju_x = e.x + g.x * v, jv_x = f.x + g.x * u;
-        double ju_y = e.y + g.y * v, jv_y = f.y + g.y * u;
-        double det = ju_x * jv_y - jv_x * ju_y;
-        if (Abs(det) < 1e-12 * scale * scale) return FALSE;
-        double du = (rx * jv_y - jv_x * ry) / det;
-        double dv = (ju_x * ry - rx * ju_y) / det;
-        u -= du;
-        v -= dv;
-        // Far outside the corners the patch may fold; keep the search
-        // within reach of the screen (raw positions go to 16383).
-        if (u < -1000) u = -1000;
-        if (u > 1000) u = 1000;
-        if (v < -1000) v = -1000;
-        if (v > 1000) v = 1000;
-        converged = Abs(du) + Abs(dv) < 1e-9;
-    }
-    if (!converged) return FALSE;
-    *pixelX = RoundToPixel(u, screenWidth);
-    *pixelY = RoundToPixel(v, screenHeight);
-    return TRUE;
-}
-
 LONG AbsoluteInputCoordinate(LONG pixel, int screenSize) {
     if (screenSize <= 0 || pixel <= 0) return 0;
     if (pixel >= screenSize) pixel = screenSize - 1;
+    // In 32 bits, as DivideWide says why: a screen past 65535 pixels, which
+    // none is, is halved with the pixel until it fits.
+    DWORD size = (DWORD)screenSize;
+    DWORD at = (DWORD)pixel;
+    while (size > 65535) {
+        size >>= 1;
+        at >>= 1;
+    }
     // Smallest value whose pixel, truncated or rounded, is this one.
-    LONG value = (LONG)(((long long)pixel * 65536 + screenSize - 1) / screenSize);
-    return value > 65535 ? 65535 : value;
+    DWORD value = (at * 65536 + size - 1) / size;
+    return value > 65535 ? 65535 : (LONG)value;
 }
 
 int FormatRequestLine(char* buffer, int capacity, const ZavirWireRequest* request) {
@@ -505,13 +416,42 @@ BOOL LogStartsAfresh(DWORD fileBytes, DWORD lineBytes) {
     return fileBytes > kStandInLogLimit || lineBytes > kStandInLogLimit - fileBytes;
 }
 
+namespace {
+
+// n / d by shift and subtract: 64-bit division would bring the compiler's
+// run-time helpers (2 KB) into every program of the stand-in.
+unsigned long long DivideWide(unsigned long long n, DWORD d, DWORD* remainder) {
+    unsigned long long quotient = 0;
+    unsigned long long rest = 0;
+    for (int bit = 63; bit >= 0; --bit) {
+        rest = rest << 1 | (n >> bit & 1);
+        quotient <<= 1;
+        if (rest >= d) {
+            rest -= d;
+            quotient |= 1;
+        }
+    }
+    *remainder = (DWORD)rest;
+    return quotient;
+}
+
+}  // namespace
+
 unsigned long long CounterToNanoseconds(long long counter, long long frequency) {
     if (frequency <= 0 || counter < 0) return 0;
+    unsigned long long c = (unsigned long long)counter;
+    unsigned long long f = (unsigned long long)frequency;
+    while (f > 0xFFFFFFFFULL) {  // no counter runs that fast
+        f >>= 1;
+        c >>= 1;
+    }
     // Whole seconds and the remainder apart: counter * 1e9 would overflow
     // after some weeks of uptime at a 10 MHz counter.
-    unsigned long long seconds = (unsigned long long)(counter / frequency);
-    unsigned long long rest = (unsigned long long)(counter % frequency);
-    return seconds * 1000000000ULL + rest * 1000000000ULL / (unsigned long long)frequency;
+    DWORD rest = 0;
+    unsigned long long seconds = DivideWide(c, (DWORD)f, &rest);
+    DWORD ignored = 0;
+    return seconds * 1000000000ULL +
+           DivideWide((unsigned long long)rest * 1000000000ULL, (DWORD)f, &ignored);
 }
 
 int FormatStampedRequestLine(char* buffer, int capacity, unsigned long long nanoseconds,
@@ -519,8 +459,9 @@ int FormatStampedRequestLine(char* buffer, int capacity, unsigned long long nano
     char digits[24];
     int count = 0;
     do {
-        digits[count++] = (char)('0' + nanoseconds % 10);
-        nanoseconds /= 10;
+        DWORD digit = 0;
+        nanoseconds = DivideWide(nanoseconds, 10, &digit);
+        digits[count++] = (char)('0' + digit);
     } while (nanoseconds > 0);
     if (capacity <= count + 1) {
         if (capacity > 0) buffer[0] = '\0';

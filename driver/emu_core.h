@@ -8,12 +8,9 @@
 
 #include <windows.h>
 
+#include "corner_map.h"
 #include "zavir.h"
 #include "zavir_wire.h"
-
-// The corners every program starts from when the settings hold none:
-// raw (0, 0) is the top-left pixel and raw (1024, 1024) the bottom-right.
-void DefaultCorners(CornerSet* corners);
 
 // The corners a starting stand-in takes: those of the settings store when
 // they are usable, else the default square.
@@ -23,18 +20,6 @@ void LoadStartCorners(CornerSet* corners);
 // them rather than from the stored ones, which a standard user may have
 // been unable to write, or a review has not yet accepted.
 void KeepCornersInForce(const CornerSet* corners);
-
-// TRUE when the four corners span an area that a raw position can be
-// mapped through (no three of them on one line, no crossed edges).
-BOOL CornersUsable(const CornerSet* corners);
-
-// Maps a raw position through the corners to a pixel of a screen of the
-// given size.  The corners are the raw positions of the screen's four outer
-// corners (the far edges lie one past the last pixel); a position outside
-// them lands on the nearest edge pixel.  FALSE, and
-// nothing written, when the corners are not usable or the screen is empty.
-BOOL MapRawToScreen(const CornerSet* corners, LONG rawX, LONG rawY, int screenWidth,
-                    int screenHeight, LONG* pixelX, LONG* pixelY);
 
 // The 0..65535 coordinate that SendInput's absolute mode takes for a pixel,
 // chosen so that both truncating and rounding conversions land on it.

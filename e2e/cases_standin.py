@@ -74,8 +74,7 @@ def standin_clients_that_stall_or_die(kit):
                  "the button after its client died, and at the next touch")
 
 
-REFUSED_TEXT = ("The touch driver running for this session refused this program: it belongs "
-                "to another user or runs at a lower integrity level.")
+REFUSED_TEXT = "The touch driver here is another user's, or of lower integrity."
 
 
 def standin_taken_by_another_user_is_refused(kit):

@@ -112,6 +112,8 @@ STEPS = ([prepare]
                          "the touch service forwarding the controller's packets")
          + program_steps("cases_truepos", "TRUEPOS.EXE",
                          "a calibration with four simulated touches and OK")
+         + program_steps("cases_config", "CONFIG.EXE",
+                         "the touch test and the controller finder")
          + program_steps("cases_uninstal", "UNINSTAL.EXE", "the uninstaller")
          + [summary])
 

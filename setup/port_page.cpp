@@ -1,23 +1,16 @@
 // The port, IRQ and baud page.  Its automatic radio buttons share groups
 // across the three choices (see the template), so after every click the
 // page puts the check marks back to match the settings.
+#include "com_port.h"
 #include "resource.h"
 #include "setup.h"
 
 namespace {
 
-struct PortRow {
-    int button;
-    LONG port;
-    LONG base;
-    LONG irq;  // proposed with the port
-};
-const PortRow kPorts[] = {
-    {IDC_COM1, 1, 0x3F8, 4},
-    {IDC_COM2, 2, 0x2F8, 3},
-    {IDC_COM3, 3, 0x3E8, 7},
-    {IDC_COM4, 4, 0x2E8, 5},
-};
+// The buttons of kComPorts and kComBauds, in their order.
+const int kPortButtons[COM_PORT_COUNT] = {IDC_COM1, IDC_COM2, IDC_COM3, IDC_COM4};
+const int kBaudButtons[COM_BAUD_COUNT] = {IDC_BAUD19200, IDC_BAUD9600, IDC_BAUD2400,
+                                          IDC_BAUD1200};
 
 struct Choice {
     int button;
@@ -28,21 +21,11 @@ const Choice kIrqs[] = {
     {IDC_IRQ9, 9},   {IDC_IRQ10, 10}, {IDC_IRQ11, 11}, {IDC_IRQ12, 12},
     {IDC_IRQ13, 13}, {IDC_IRQ14, 14}, {IDC_IRQ15, 15},
 };
-const Choice kBauds[] = {
-    {IDC_BAUD19200, 19200},
-    {IDC_BAUD9600, 9600},
-    {IDC_BAUD2400, 2400},
-    {IDC_BAUD1200, 1200},
-};
-
-const char kSerialKey[] = "hardware\\devicemap\\serialcomm";
-const char* const kPortValues[] = {"COM1", "COM2", "COM3", "COM4"};
-
 #define COUNT(a) (sizeof(a) / sizeof((a)[0]))
 
 int PortButton(LONG port) {
-    for (size_t i = 0; i < COUNT(kPorts); ++i)
-        if (kPorts[i].port == port) return kPorts[i].button;
+    for (int i = 0; i < COM_PORT_COUNT; ++i)
+        if (kComPorts[i].port == port) return kPortButtons[i];
     return 0;
 }
 
@@ -53,45 +36,32 @@ int ChoiceButton(const Choice* table, size_t count, LONG value) {
 }
 
 int IrqButton(LONG irq) { return ChoiceButton(kIrqs, COUNT(kIrqs), irq); }
-int BaudButton(LONG baud) { return ChoiceButton(kBauds, COUNT(kBauds), baud); }
+int BaudButton(LONG baud) {
+    for (int i = 0; i < COM_BAUD_COUNT; ++i)
+        if (kComBauds[i] == baud) return kBaudButtons[i];
+    return 0;
+}
 
 // A value without a button has no mark to set.
 void Mark(HWND page, int button, BOOL on) {
     if (button != 0) SendDlgItemMessageA(page, button, BM_SETCHECK, on ? 1 : 0, 0);
 }
 
-// Offers the ports 1-4 that the system lists; when it lists none of them
-// (or has no list), all four.
+// Offers the ports 1-4 that the system lists.
 void ShowPorts(HWND page) {
-    int found = 0;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSerialKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        found = 4;
-        for (size_t i = 0; i < COUNT(kPorts); ++i)
-            ShowWindow(GetDlgItem(page, kPorts[i].button), SW_SHOW);
-    } else {
-        for (size_t i = 0; i < COUNT(kPorts); ++i) {
-            DWORD size = 0;
-            if (RegQueryValueExA(key, kPortValues[i], NULL, NULL, NULL, &size) == ERROR_SUCCESS)
-                ++found;
-            else
-                ShowWindow(GetDlgItem(page, kPorts[i].button), SW_HIDE);
-        }
-        RegCloseKey(key);
-    }
-    if (found == 0)
-        for (size_t i = 0; i < COUNT(kPorts); ++i)
-            ShowWindow(GetDlgItem(page, kPorts[i].button), SW_SHOW);
+    DWORD listed = ListedComPorts();
+    for (int i = 0; i < COM_PORT_COUNT; ++i)
+        ShowWindow(GetDlgItem(page, kPortButtons[i]), (listed & (1 << i)) ? SW_SHOW : SW_HIDE);
 }
 
-void OnPort(HWND page, const PortRow& row) {
+void OnPort(HWND page, int button, const ComPortRow& row) {
     if (row.port != Settings.ComPort) {
         Settings.ComPort = row.port;
         Settings.ComBase = row.base;
         Settings.ComIrq = row.irq;
         Mark(page, PortButton(CheckedPort), FALSE);
         Mark(page, IrqButton(CheckedIrq), FALSE);
-        Mark(page, row.button, TRUE);
+        Mark(page, button, TRUE);
         Mark(page, IrqButton(row.irq), TRUE);
         CheckedPort = row.port;
         CheckedIrq = row.irq;
@@ -127,9 +97,9 @@ void OnBaud(HWND page, LONG baud) {
 
 // Handles a click on one of the choice buttons; FALSE for any other id.
 BOOL OnChoice(HWND page, int id) {
-    for (size_t i = 0; i < COUNT(kPorts); ++i) {
-        if (kPorts[i].button == id) {
-            OnPort(page, kPorts[i]);
+    for (int i = 0; i < COM_PORT_COUNT; ++i) {
+        if (kPortButtons[i] == id) {
+            OnPort(page, id, kComPorts[i]);
             return TRUE;
         }
     }
@@ -139,9 +109,9 @@ BOOL OnChoice(HWND page, int id) {
             return TRUE;
         }
     }
-    for (size_t i = 0; i < COUNT(kBauds); ++i) {
-        if (kBauds[i].button == id) {
-            OnBaud(page, kBauds[i].value);
+    for (int i = 0; i < COM_BAUD_COUNT; ++i) {
+        if (kBaudButtons[i] == id) {
+            OnBaud(page, kComBauds[i]);
             return TRUE;
         }
     }

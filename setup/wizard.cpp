@@ -10,8 +10,6 @@ int PageResult;
 
 namespace {
 
-const char kTouchClass[] = "Halvern Driver";
-const char kTouchTitle[] = "Halvern";
 const char kAlreadyInstalled[] =
     "Halvern Driver Already Install , Please Uninstall Before Setup !!";
 const char kSetupClass[] = "Halvern XR Setup 1.10";
@@ -181,10 +179,10 @@ INT_PTR CALLBACK SummaryPageProc(HWND page, UINT msg, WPARAM wParam, LPARAM) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     ResetSetupState();
-    HWND touch = FindWindowA(kTouchClass, kTouchTitle);
+    HWND touch = FindTouchService();
     if (touch != NULL) {
         SetForegroundWindow(touch);
-        MessageBoxA(NULL, kAlreadyInstalled, kTouchClass, MB_OK);
+        MessageBoxA(NULL, kAlreadyInstalled, kTouchServiceClass, MB_OK);
         return 1;
     }
 

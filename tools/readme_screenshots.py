@@ -23,6 +23,8 @@ PICTURES = {
     "setup-125-installation": ("setup_full_install-125-install.png", []),
     "setup-touch-running-message": ("setup_refuses_while_touch_runs-touch-running.png", []),
     "config-viewer": ("config_shows_stored_settings-viewer.png", []),
+    "config-finder": ("config_finder_names_and_stores_the_clean_setting-finder.png", []),
+    "config-touch-test": ("config_touch_test_marks_each_touch-touch-test.png", ["-resize", "50%"]),
 }
 
 

@@ -11,6 +11,7 @@ common/zavir_wire.h.
 
 As a module:  Controller.open_pty() / Controller(path); touch, release,
 drag, tap, noise, truncated, burst; each paced at the controller's baud.
+play: taps until told to stop, garbled at any other rate the reader sets.
 Panel: raw positions of screen pixels for an offset, scaled or turned panel.
 As a command: zavirsim.py [--baud N] (--pty | --device PATH) [STEP ...]
   steps: touch:X,Y  release  tap:X,Y  drag:X1,Y1;X2,Y2;...@STEPS
@@ -24,6 +25,7 @@ import os
 import random
 import sys
 import termios
+import threading
 import time
 import tty
 
@@ -67,6 +69,13 @@ def noise(count, seed=None):
     """Random line noise; may contain lead bytes and release markers."""
     rng = random.Random(seed)
     return bytes(rng.randrange(256) for _ in range(count))
+
+
+def garbled(count, seed=None):
+    """What packets turn into when read at a wrong baud rate, made sure to
+    fit no packet: no lead byte, no release marker, no 7-bit data byte."""
+    rng = random.Random(seed)
+    return bytes(rng.randrange(0x80, 0xFE) for _ in range(count))
 
 
 def truncated(x, y, keep):
@@ -166,6 +175,38 @@ class Controller:
                 time.sleep(delay)
         self.sent += data
         return time.monotonic() - start
+
+    def line_baud(self):
+        """The rate the reader has set on a pty's line (None for a device
+        or a rate outside BAUDS)."""
+        if self._slave_fd is None:
+            return None
+        speed = termios.tcgetattr(self._slave_fd)[5]
+        return next((b for b in BAUDS if getattr(termios, "B%d" % b) == speed), None)
+
+    def play(self, x, y, every=0.04, clean=True):
+        """Taps at raw (x, y), one every `every` seconds, in a thread of its
+        own until the returned event is set.  A reader whose line is set to
+        the controller's baud gets the taps; at any other rate, or always
+        when not clean, it gets as many garbled bytes.  Written at once, not
+        paced, so that an unread line fills slowly."""
+        stop = threading.Event()
+
+        def run():
+            n = 0
+            while not stop.is_set() and self.fd is not None:
+                data = touch_packet(x, y) + RELEASE
+                if not clean or self.line_baud() not in (None, self.baud):
+                    data = garbled(len(data), seed=n)
+                try:
+                    self.write(data, paced=False)
+                except (OSError, TypeError):  # closed meanwhile
+                    return
+                n += 1
+                stop.wait(every)
+
+        threading.Thread(target=run, daemon=True).start()
+        return stop
 
     def touch(self, x, y):
         return self.write(touch_packet(x, y))

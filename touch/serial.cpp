@@ -4,13 +4,6 @@
 
 namespace {
 
-const LONG kFirstPort = 1;
-const LONG kLastPort = 8;
-
-BOOL IsSupportedBaud(LONG baud) {
-    return baud == CBR_1200 || baud == CBR_2400 || baud == CBR_9600 || baud == CBR_19200;
-}
-
 // A read that delivered every byte asked for.  A short count means the
 // time-outs ran out first.
 BOOL ReadExactly(HANDLE port, BYTE* buffer, DWORD count) {
@@ -25,24 +18,6 @@ BOOL ReadLeadByte(HANDLE port) {
 
 }  // namespace
 
-BOOL ComPortDeviceName(LONG comPort, char* name, int size) {
-    static const char kPrefix[] = "\\\\.\\COM";
-    if (comPort < kFirstPort || comPort > kLastPort) return FALSE;
-    if (size < (int)sizeof kPrefix + 1) return FALSE;
-    lstrcpynA(name, kPrefix, size);
-    int length = lstrlenA(name);
-    name[length] = (char)('0' + comPort);
-    name[length + 1] = 0;
-    return TRUE;
-}
-
-void ApplyLineSettings(DCB* dcb, LONG baud) {
-    if (IsSupportedBaud(baud)) dcb->BaudRate = (DWORD)baud;
-    dcb->ByteSize = 8;
-    dcb->Parity = NOPARITY;
-    dcb->StopBits = ONESTOPBIT;
-}
-
 void ApplyReadTimeouts(COMMTIMEOUTS* timeouts) {
     // A lone byte waits at most 251 ms, a pair 501 ms: a silent line ends
     // a tick within about a quarter of a second.
@@ -52,31 +27,8 @@ void ApplyReadTimeouts(COMMTIMEOUTS* timeouts) {
 }
 
 int OpenSerialPort(void) {
-    char name[16];
-    if (!ComPortDeviceName(g_settings.ComPort, name, sizeof name)) return 2;
-    // Read only and exclusive: a second copy of the service can't open it.
-    g_port = CreateFileA(name, GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
-    if (g_port == INVALID_HANDLE_VALUE) return 1;
-
-    int result = 0;
-    DCB dcb;
-    ZeroMemory(&dcb, sizeof dcb);
-    dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(g_port, &dcb)) {
-        result = 2;
-    } else {
-        ApplyLineSettings(&dcb, g_settings.ComBaud);
-        if (!SetCommState(g_port, &dcb)) result = 3;
-    }
-    if (result != 0) {
-        // Nobody else is to find the port held while the failure is shown.
-        CloseHandle(g_port);
-        g_port = INVALID_HANDLE_VALUE;
-        return result;
-    }
-
-    SetupComm(g_port, 1000, 1000);
-    SetCommMask(g_port, EV_RXCHAR);
+    int result = OpenControllerPort(g_settings.ComPort, g_settings.ComBaud, &g_port);
+    if (result != 0) return result;
     COMMTIMEOUTS timeouts;
     ZeroMemory(&timeouts, sizeof timeouts);
     GetCommTimeouts(g_port, &timeouts);

@@ -17,8 +17,6 @@ namespace {
 
 // The setup wizard recognises a running service by this window, so both
 // strings are fixed.
-const char kMainClass[] = "Halvern Driver";
-const char kMainTitle[] = "Halvern";
 // A window that blocks start-up; no program of the suite creates it.
 const char kMarkerClass[] = "Halvern Driver Load";
 const char kMarkerTitle[] = "Halvern Load";
@@ -199,8 +197,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
         MessageBoxA(NULL, "Halvern XR Driver Already Load ......", "Halvern XR", MB_OK);
         return 1;
     }
-    if (!RegisterMainWindowClass(instance, kMainClass)) return 0;
-    g_mainWindow = CreateHiddenMainWindow(instance, kMainClass, kMainTitle);
+    if (!RegisterMainWindowClass(instance, kTouchServiceClass)) return 0;
+    g_mainWindow = CreateHiddenMainWindow(instance, kTouchServiceClass, kTouchServiceTitle);
     g_appIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_TOUCH));
     g_taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
     // The dialog's modal loop is the program's only message loop.

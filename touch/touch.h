@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "com_port.h"
 #include "settings.h"
 #include "zavir.h"
 
@@ -36,11 +37,6 @@ extern LONG g_tickCounter;
 void ResetTouchState(void);
 
 // ---- serial port -------------------------------------------------------
-// "\\.\COMn" for port 1 to 8; FALSE (and name untouched) for any other.
-BOOL ComPortDeviceName(LONG comPort, char* name, int size);
-// 8N1 and, when it is one of 1200, 2400, 9600, 19200, the baud rate; every
-// other field stays as the port reported it.
-void ApplyLineSettings(DCB* dcb, LONG baud);
 // The read time-outs; the write time-outs stay as the port reported them.
 void ApplyReadTimeouts(COMMTIMEOUTS* timeouts);
 // Opens and configures COM<ComPort> of g_settings into g_port.  0 when

@@ -16,17 +16,6 @@ BOOL SaveCalibrationSettings(const TouchSettings* settings) {
     return SaveSettingValues(settings, kTrueposValues);
 }
 
-void CornersFromSettings(const TouchSettings* s, CornerSet* c) {
-    c->LeftUpX = s->LeftUpX;
-    c->LeftUpY = s->LeftUpY;
-    c->RightUpX = s->RightUpX;
-    c->RightUpY = s->RightUpY;
-    c->RightDnX = s->RightDnX;
-    c->RightDnY = s->RightDnY;
-    c->LeftDnX = s->LeftDnX;
-    c->LeftDnY = s->LeftDnY;
-}
-
 void CornersToSettings(const CornerSet* c, TouchSettings* s) {
     s->LeftUpX = c->LeftUpX;
     s->LeftUpY = c->LeftUpY;

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "corner_map.h"
 #include "settings.h"
 #include "zavir.h"
 
@@ -35,7 +36,6 @@ BOOL LoadCalibrationSettings(TouchSettings* settings);
 // TRUE only when every value was stored.
 BOOL SaveCalibrationSettings(const TouchSettings* settings);
 
-void CornersFromSettings(const TouchSettings* settings, CornerSet* corners);
 void CornersToSettings(const CornerSet* corners, TouchSettings* settings);
 
 // The saved set: taken once right after the load, given back by Cancel.

@@ -193,7 +193,7 @@ TEST(MapRawToScreen, SurvivesExtremeCornerValues) {
 }
 
 TEST(AbsoluteInputCoordinate, LandsOnTheSamePixelTruncatedOrRounded) {
-    for (int size : {640, 768, 800, 1024, 1080, 1366, 1920, 2560}) {
+    for (int size : {1, 640, 768, 800, 1024, 1080, 1366, 1920, 2560, 7680}) {
         for (LONG pixel = 0; pixel < size; ++pixel) {
             LONG value = AbsoluteInputCoordinate(pixel, size);
             ASSERT_GE(value, 0);
@@ -206,6 +206,10 @@ TEST(AbsoluteInputCoordinate, LandsOnTheSamePixelTruncatedOrRounded) {
         EXPECT_EQ(AbsoluteInputCoordinate(size + 5, size), AbsoluteInputCoordinate(size - 1, size));
         EXPECT_EQ(AbsoluteInputCoordinate(size, size), AbsoluteInputCoordinate(size - 1, size));
     }
+    // Past the largest: still within the range, the far edge near its end.
+    EXPECT_GE(AbsoluteInputCoordinate(65535, 65536), 65534);
+    EXPECT_EQ(AbsoluteInputCoordinate(0x7FFFFFFF, 0x7FFFFFFF), 65535);
+    EXPECT_EQ(AbsoluteInputCoordinate(1, 0x7FFFFFFF), 0);
 }
 
 ZavirWireRequest Request(DWORD code, DWORD inSize, DWORD outSize,
@@ -573,6 +577,11 @@ TEST(CounterToNanoseconds, KeepsPrecisionAndDoesNotOverflow) {
     const long long ghz = 3000000000LL;
     const long long year = 365LL * 24 * 3600;
     EXPECT_EQ(CounterToNanoseconds(year * ghz + ghz / 3, ghz), year * 1000000000ULL + 333333333ULL);
+    // The largest counter and frequency there can be.
+    EXPECT_EQ(CounterToNanoseconds(0x7FFFFFFFFFFFFFFFLL, 0xFFFFFFFFLL),
+              0x7FFFFFFFFFFFFFFFULL / 0xFFFFFFFFULL * 1000000000ULL +
+                  0x7FFFFFFFFFFFFFFFULL % 0xFFFFFFFFULL * 1000000000ULL / 0xFFFFFFFFULL);
+    EXPECT_EQ(CounterToNanoseconds(0x200000000LL * 5 + 0x100000000LL, 0x200000000LL), 5500000000ULL);
     EXPECT_EQ(CounterToNanoseconds(5, 0), 0ULL);
     EXPECT_EQ(CounterToNanoseconds(-5, 10), 0ULL);
 }

@@ -12,6 +12,8 @@
 //                                          when (if ever) the stand-in drops the pipe
 //   ZDRIVE pipesecurity                    the owner and DACL of the stand-in's pipe and
 //                                          of its serving mutex (SDDL)
+//   ZDRIVE readonlykey PATH                from now on everyone may only read the key
+//                                          HKLM\PATH, as a standard user finds it
 //   ZDRIVE squat OWNER                     serve and publish a pipe of its own, owned by
 //                                          OWNER (an SDDL SID, or "me"), and answer every
 //                                          request with success until a line on stdin
@@ -447,6 +449,25 @@ int PipeSecurity() {
         wsprintfA(mutexName, "ZavirDriverStandIn.%s", sidText);
     HANDLE mutex = OpenMutexA(READ_CONTROL, FALSE, mutexName);
     return PrintSecurity("security", OpenPipe()) && PrintSecurity("mutex", mutex) ? 0 : 1;
+}
+
+int ReadOnlyKey(const char* path) {
+    HKEY key;
+    PSECURITY_DESCRIPTOR sd = NULL;
+    BOOL ok = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, WRITE_DAC | KEY_READ, &key) ==
+              ERROR_SUCCESS;
+    if (ok) {
+        ok = ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;KR;;;WD)",
+                                                                  SDDL_REVISION_1, &sd, NULL) &&
+             RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd) == ERROR_SUCCESS;
+        RegCloseKey(key);
+    }
+    if (sd) LocalFree(sd);
+    // The proof: full access, which a program that writes asks for, is refused.
+    BOOL refused = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key) ==
+                   ERROR_ACCESS_DENIED;
+    Out("readonly set=%d refused=%d", ok ? 1 : 0, refused ? 1 : 0);
+    return ok && refused ? 0 : 1;
 }
 
 DWORD WINAPI AnswerEveryone(LPVOID parameter) {
@@ -903,6 +924,7 @@ int main(int argc, char** argv) {
     if (strcmp(command, "stall") == 0 && left >= 1) return Stall(Number(rest[0]));
     if (strcmp(command, "pipesecurity") == 0) return PipeSecurity();
     if (strcmp(command, "endloader") == 0) return AskLoaderToEnd() ? 0 : 1;
+    if (strcmp(command, "readonlykey") == 0 && left >= 1) return ReadOnlyKey(rest[0]);
     if (strcmp(command, "squat") == 0 && left >= 1) return Squat(rest[0]);
     if (strcmp(command, "display") == 0 && left >= 2)
         return ChangeDisplay(Number(rest[0]), Number(rest[1]));

@@ -203,6 +203,7 @@ typedef struct _COMMTIMEOUTS {
 #define CBR_9600 9600
 #define CBR_19200 19200
 #define EV_RXCHAR 0x0001
+#define MAXDWORD 0xffffffff
 
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                           DWORD disposition, DWORD flags, HANDLE templateFile);
@@ -218,6 +219,11 @@ BOOL WINAPI SetupComm(HANDLE h, DWORD inQueue, DWORD outQueue);
 BOOL WINAPI SetCommMask(HANDLE h, DWORD mask);
 BOOL WINAPI GetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS t);
 BOOL WINAPI SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS t);
+#define PURGE_TXABORT 0x0001
+#define PURGE_RXABORT 0x0002
+#define PURGE_TXCLEAR 0x0004
+#define PURGE_RXCLEAR 0x0008
+BOOL WINAPI PurgeComm(HANDLE h, DWORD flags);
 BOOL WINAPI CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists);
 BOOL WINAPI DeleteFileA(LPCSTR path);
 BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES sa);

@@ -660,6 +660,15 @@ BOOL WINAPI SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS t) {
     return TRUE;
 }
 
+// Clearing the input drops what is queued, silences included.
+BOOL WINAPI PurgeComm(HANDLE h, DWORD flags) {
+    Record("PurgeComm", Format("0x%x", flags));
+    Port* port = PortOf(h);
+    if (!port) return Fail(ERROR_INVALID_HANDLE);
+    if (flags & PURGE_RXCLEAR) port->queue.clear();
+    return TRUE;
+}
+
 BOOL WINAPI WaitNamedPipeA(LPCSTR name, DWORD ms) {
     Record("WaitNamedPipeA", Format("%s, %u", Quote(name).c_str(), ms));
     // A pipe that doesn't exist is not waited for.

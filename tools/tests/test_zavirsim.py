@@ -110,6 +110,28 @@ class PseudoTerminal(unittest.TestCase):
             finally:
                 os.close(reader)
 
+    def test_play_is_clean_only_at_the_controllers_rate(self):
+        import termios
+        with zavirsim.Controller.open_pty(baud=9600) as ctl:
+            reader = os.open(ctl.path, os.O_RDONLY | os.O_NOCTTY)
+            try:
+                tap = zavirsim.touch_packet(5, 6) + zavirsim.RELEASE
+                for rate, clean in ((9600, True), (19200, False)):
+                    attrs = termios.tcgetattr(reader)
+                    attrs[4] = attrs[5] = getattr(termios, "B%d" % rate)
+                    termios.tcsetattr(reader, termios.TCSANOW, attrs)
+                    self.assertEqual(ctl.line_baud(), rate)
+                    stop = ctl.play(5, 6, every=0.01)
+                    got = read_available(reader, 3 * len(tap))
+                    stop.set()
+                    time.sleep(0.05)
+                    termios.tcflush(reader, termios.TCIFLUSH)
+                    self.assertEqual(got == tap * 3, clean, rate)
+                    if not clean:
+                        self.assertFalse(set(got) & {0xFF, 0xFE} or min(got) < 0x80)
+            finally:
+                os.close(reader)
+
     def test_writes_are_paced_at_the_baud_rate(self):
         with zavirsim.Controller.open_pty(baud=9600) as ctl:
             positions = [(i, i) for i in range(19)]
