@@ -6,6 +6,19 @@ namespace fake {
 namespace internal {
 namespace {
 
+// The system classes a template may name by ordinal.
+std::string ClassOfOrdinal(long ordinal) {
+    switch (ordinal) {
+        case 0x80: return "Button";
+        case 0x81: return "Edit";
+        case 0x82: return "Static";
+        case 0x83: return "ListBox";
+        case 0x84: return "ScrollBar";
+        case 0x85: return "ComboBox";
+    }
+    return "#" + std::to_string(ordinal);
+}
+
 struct Token {
     enum Kind { kWord, kNumber, kString, kPunct, kEnd } kind;
     std::string text;
@@ -288,7 +301,15 @@ class Parser {
             SkipComma();
             if (!Number(&c.id)) return false;
             SkipComma();
-            c.className = Take().text;
+            Token cls = Take();
+            if (cls.kind == Token::kString) {
+                c.className = cls.text;
+            } else {
+                --pos_;
+                long ordinal;
+                if (!Value(&ordinal)) return false;
+                c.className = ClassOfOrdinal(ordinal);
+            }
             SkipComma();
             if (!Expression(&c.style, WS_CHILD | WS_VISIBLE)) return false;
             SkipComma();

@@ -224,6 +224,12 @@ void LoadResourceScript(const std::string& rcPath, const std::string& headerPath
     std::stringstream rcText, headerText;
     rcText << rc.rdbuf();
     headerText << header.rdbuf();
+    // The control classes' names, which every program's script includes
+    // from common/ beside the program's folder.
+    std::string programs = rcPath.substr(0, rcPath.find_last_of('/'));
+    programs = programs.substr(0, programs.find_last_of('/') + 1);
+    std::ifstream classes(programs + "common/dialog_classes.h");
+    headerText << "\n" << classes.rdbuf();
     std::string error;
     if (!rc || !header ||
         !internal::ParseResourceScript(rcText.str(), headerText.str(), &g_templates, &error)) {
