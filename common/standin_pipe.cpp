@@ -77,47 +77,41 @@ BOOL PipeOwnedByUs(HANDLE pipe, BOOL* known) {
     return ours;
 }
 
-// The level an S-1-16-<level> SID names.
+// The level an S-1-16-<level> SID names: its last sub-authority.
 DWORD LevelOfSid(const BYTE* sid) {
-    BYTE count = sid[1];
-    if (count == 0) return 0;
-    const BYTE* last = sid + 8 + 4 * (count - 1);
-    return (DWORD)last[0] | (DWORD)last[1] << 8 | (DWORD)last[2] << 16 | (DWORD)last[3] << 24;
+    DWORD level = 0;
+    if (sid[1] > 0) CopyMemory(&level, sid + 4 + 4 * sid[1], sizeof level);
+    return level;
 }
 
-// A token's integrity level, or FALSE and *error.
-BOOL TokenLevel(HANDLE token, DWORD* level, DWORD* error) {
-    GetTokenInformationFn getTokenInformation =
+// One class of information of a token (NULL: our own); FALSE and *error
+// where the system can't give it.
+BOOL TokenInformation(HANDLE token, DWORD what, void* buffer, DWORD size, DWORD* error) {
+    GetTokenInformationFn get =
         (GetTokenInformationFn)(void*)Function("advapi32.dll", "GetTokenInformation");
+    OpenProcessTokenFn open =
+        (OpenProcessTokenFn)(void*)Function("advapi32.dll", "OpenProcessToken");
+    HANDLE own = NULL;
+    *error = ERROR_ACCESS_DENIED;
+    if (!get || (!token && !(open && open(GetCurrentProcess(), kTokenQuery, &own))))
+        return FALSE;
+    DWORD needed = 0;
+    BOOL got = get(token ? token : own, what, buffer, size, &needed);
+    if (!got) *error = GetLastError();
+    if (own) CloseHandle(own);
+    return got;
+}
+
+// A token's integrity level (NULL: our own), or FALSE and *error.
+BOOL TokenLevel(HANDLE token, DWORD* level, DWORD* error) {
     // TOKEN_MANDATORY_LABEL: the SID's address and attributes, the SID after.
     union {
         BYTE* sid;
         BYTE bytes[2 * sizeof(void*) + USER_SID_SIZE];
     } label;
-    DWORD needed = 0;
-    if (!getTokenInformation ||
-        !getTokenInformation(token, kTokenIntegrityLevel, &label, sizeof label, &needed)) {
-        *error = getTokenInformation ? GetLastError() : ERROR_INVALID_PARAMETER;
-        return FALSE;
-    }
-    *error = ERROR_INVALID_DATA;
+    if (!TokenInformation(token, kTokenIntegrityLevel, &label, sizeof label, error)) return FALSE;
     *level = label.sid ? LevelOfSid(label.sid) : 0;
-    return label.sid != NULL;
-}
-
-BOOL OwnToken(HANDLE* token) {
-    OpenProcessTokenFn openProcessToken =
-        (OpenProcessTokenFn)(void*)Function("advapi32.dll", "OpenProcessToken");
-    return openProcessToken && openProcessToken(GetCurrentProcess(), kTokenQuery, token);
-}
-
-BOOL OwnLevel(DWORD* level, DWORD* error) {
-    HANDLE token;
-    *error = ERROR_ACCESS_DENIED;
-    if (!OwnToken(&token)) return FALSE;
-    BOOL known = TokenLevel(token, level, error);
-    CloseHandle(token);
-    return known;
+    return TRUE;
 }
 
 // The level of the label in an access list (a SACL as GetSecurityInfo
@@ -217,7 +211,7 @@ HANDLE OpenStandInPipe(DWORD* error) {
     facts.sessionKnown = ServerSessionOf(pipe, &facts.serverSession);
     facts.ownSession = CurrentSessionId();
     facts.ownedByUs = PipeOwnedByUs(pipe, &facts.ownerKnown);
-    facts.ownLevelKnown = OwnLevel(&facts.ownLevel, &facts.ownLevelError);
+    facts.ownLevelKnown = TokenLevel(NULL, &facts.ownLevel, &facts.ownLevelError);
     facts.serverLevelKnown = facts.ownLevelKnown && PipeLevel(pipe, &facts.serverLevel);
     if (!StandInServerAcceptable(&facts)) {
         CloseHandle(pipe);
@@ -290,26 +284,16 @@ BOOL PublishedStandInName(char name[ZAVIR_PIPE_NAME_SIZE]) {
 
 void LearnTokenFacts(TokenFacts* facts) {
     ZeroMemory(facts, sizeof *facts);
-    GetTokenInformationFn getTokenInformation =
-        (GetTokenInformationFn)(void*)Function("advapi32.dll", "GetTokenInformation");
-    HANDLE token;
-    if (!getTokenInformation || !OwnToken(&token)) {
-        facts->typeError = ERROR_ACCESS_DENIED;
-        return;
-    }
-    DWORD needed = 0;
-    facts->typeKnown = getTokenInformation(token, kTokenElevationType, &facts->type,
-                                           sizeof facts->type, &needed);
-    if (!facts->typeKnown) facts->typeError = GetLastError();
+    facts->typeKnown = TokenInformation(NULL, kTokenElevationType, &facts->type,
+                                        sizeof facts->type, &facts->typeError);
     HANDLE linked = NULL;
-    DWORD why = 0;
+    DWORD why;
     if (facts->typeKnown && facts->type == kElevationTypeFull &&
-        getTokenInformation(token, kTokenLinkedToken, &linked, sizeof linked, &needed)) {
-        facts->levelsKnown = TokenLevel(token, &facts->ownLevel, &why) &&
+        TokenInformation(NULL, kTokenLinkedToken, &linked, sizeof linked, &why)) {
+        facts->levelsKnown = TokenLevel(NULL, &facts->ownLevel, &why) &&
                              TokenLevel(linked, &facts->linkedLevel, &why);
         CloseHandle(linked);
     }
-    CloseHandle(token);
 }
 
 BOOL StandInMayServe(const TokenFacts* facts) {
@@ -320,24 +304,16 @@ BOOL StandInMayServe(const TokenFacts* facts) {
 }
 
 BOOL CurrentUserSid(BYTE* sid, DWORD size) {
-    GetTokenInformationFn getTokenInformation =
-        (GetTokenInformationFn)(void*)Function("advapi32.dll", "GetTokenInformation");
-    HANDLE token;
-    if (!getTokenInformation || !OwnToken(&token)) return FALSE;
     // TOKEN_USER: the SID's address and attributes, the SID itself after.
     union {
-        struct {
-            BYTE* sid;
-            DWORD attributes;
-        } user;
+        BYTE* sid;
         BYTE bytes[2 * sizeof(void*) + USER_SID_SIZE];
     } info;
-    DWORD needed = 0;
-    BOOL got = getTokenInformation(token, kTokenUser, &info, sizeof info, &needed);
-    CloseHandle(token);
-    if (!got || !info.user.sid || SidLength(info.user.sid) > size) return FALSE;
-    const BYTE* from = info.user.sid;
-    for (DWORD i = 0; i < SidLength(from); ++i) sid[i] = from[i];
+    DWORD error;
+    if (!TokenInformation(NULL, kTokenUser, &info, sizeof info, &error) || !info.sid ||
+        SidLength(info.sid) > size)
+        return FALSE;
+    CopyMemory(sid, info.sid, SidLength(info.sid));
     return TRUE;
 }
 

@@ -28,21 +28,18 @@ typedef BOOL(WINAPI* ProcessIdToSessionIdFn)(DWORD, DWORD*);
 
 BOOL Reached(DWORD now, DWORD at) { return (LONG)(now - at) >= 0; }
 
-// A program run as administrator doesn't start the loader: the stand-in
-// would serve from its token (and refuses to).
-BOOL MayStartLoader() {
-    TokenFacts token;
-    LearnTokenFacts(&token);
-    return StandInMayServe(&token);
-}
-
 // Starts the start-up loader that setup put into the system directory;
 // Windows 2000 and later never run it from RunServices.  NULL when there is
-// no loader to start, or it may not be started from here.  Its current
-// directory is the system directory, so that it never holds the programs'
-// folder against removal.
-HANDLE StartLoader() {
-    if (!MayStartLoader()) return NULL;
+// no loader to start, or (*refused) it may not be started from here: a
+// program run as administrator doesn't start it, since the stand-in would
+// serve from its token (and refuses to).  Its current directory is the
+// system directory, so that it never holds the programs' folder against
+// removal.
+HANDLE StartLoader(BOOL* refused) {
+    TokenFacts token;
+    LearnTokenFacts(&token);
+    *refused = !StandInMayServe(&token);
+    if (*refused) return NULL;
     char directory[MAX_PATH];
     char path[MAX_PATH];
     UINT length = GetSystemDirectoryA(directory, sizeof directory);
@@ -108,7 +105,8 @@ void ReopenStandIn(ZavirDriver* driver) {
     if (IsZavirDriverOpen(driver) && driver->calibrating) ResumeCalibration(driver);
     if (error != ERROR_FILE_NOT_FOUND || !Reached(now, driver->loaderAt)) return;
     driver->loaderAt = now + kLoaderPauseMs;
-    HANDLE loader = StartLoader();
+    BOOL refused;
+    HANDLE loader = StartLoader(&refused);
     if (loader) CloseHandle(loader);
 }
 
@@ -190,8 +188,9 @@ ZavirOpenStep ContinueZavirOpen(ZavirDriver* driver, ZavirOpening* opening) {
         // Nothing serves the pipe yet: start the loader ourselves.  It
         // runs on as its own process after this program ends.
         opening->loaderTried = TRUE;
-        opening->loader = StartLoader();
-        if (!opening->loader && !MayStartLoader()) opening->refusal = kElevatedText;
+        BOOL refused;
+        opening->loader = StartLoader(&refused);
+        if (refused) opening->refusal = kElevatedText;
     }
     if (error != ERROR_PIPE_BUSY && !opening->loader) return Finish(opening, kZavirOpenFailed);
     if (GetTickCount() - opening->startedAt >= ZAVIR_OPEN_LIMIT_MS)
