@@ -4,7 +4,7 @@
 # is a file NAME.cmd in the spool folder $zdir/spool (shared with the host);
 # its output goes to NAME.out and its exit code to NAME.rc.  The file "halt"
 # powers the machine off.
-export PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8
+export PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 PYTHONUNBUFFERED=1
 b=/bin/busybox
 $b mount -t proc proc /proc
 $b mount -t sysfs sys /sys
@@ -33,13 +33,16 @@ while [ ! -e "$spool/halt" ]; do
     [ -e "$cmd" ] || continue
     name=${cmd%.cmd}
     mv "$cmd" "$name.run"
-    sh "$name.run" > "$name.out" 2>&1 < /dev/null
-    rc=$?
-    if [ ! -e "$template" ] && [ -e /tmp/wine/template/.zavir-template ]; then
-      $b tar -C /tmp/wine -cf "$template.new" template && mv "$template.new" "$template"
-    fi
-    echo $rc > "$name.rc.new"
-    mv "$name.rc.new" "$name.rc"
+    # In the background: a look at the machine can be had meanwhile.
+    (
+      sh "$name.run" > "$name.out" 2>&1 < /dev/null
+      rc=$?
+      if [ ! -e "$template" ] && [ -e /tmp/wine/template/.zavir-template ]; then
+        $b tar -C /tmp/wine -cf "$template.new" template && mv "$template.new" "$template"
+      fi
+      echo $rc > "$name.rc.new"
+      mv "$name.rc.new" "$name.rc"
+    ) &
   done
   sleep 0.2
 done

@@ -2,7 +2,7 @@
 # The emulated 32-bit PC the Windows 9x release runs in, under 32-bit Wine.
 #
 #   machine.sh make DIR          DIR/root (i386 Debian), DIR/vmlinuz, DIR/initrd;
-#                                once: kept while DIR/.made names this script
+#                                once: kept while DIR/.made names this recipe
 #   machine.sh boot DIR SRC FLOPPY   qemu in the foreground; SRC (the source
 #                                tree, build folders in it) is shared at the
 #                                same path; the guest runs SRC/e2e/guest.sh
@@ -18,8 +18,8 @@ modules="virtio_ring virtio virtio_pci_legacy_dev virtio_pci_modern_dev virtio_p
 
 make_machine() {
   local dir=$1 root=$1/root recipe
-  # Made again when this script changes.
-  recipe=$(sha1sum < "$0" | cut -c1-40)
+  # Made again when the way it is made changes.
+  recipe=$({ declare -f make_machine make_initrd; echo "$packages $modules"; } | sha1sum | cut -c1-40)
   [ "$(head -n1 "$dir/.made" 2>/dev/null)" = "$recipe" ] && return 0
   local started=$SECONDS
   rm -rf "$root" "$dir/.made" "$dir/prefix.tar" && mkdir -p "$dir"
@@ -83,7 +83,7 @@ boot() {
   exec qemu-system-i386 -accel tcg -smp 1 -m 2048 \
     -display none -no-reboot -nic none -serial "file:$dir/console.log" \
     -kernel "$dir/vmlinuz" -initrd "$dir/initrd" \
-    -append "console=ttyS0 quiet panic=-1 zsrc=$src zdir=$dir" \
+    -append "console=ttyS0 quiet panic=-1 mitigations=off zsrc=$src zdir=$dir" \
     -virtfs "local,path=$dir/root,mount_tag=root,security_model=passthrough,id=root" \
     -virtfs "local,path=$src,mount_tag=src,security_model=passthrough,id=src" \
     -drive "file=$floppy,if=floppy,format=raw,readonly=on"
