@@ -8,7 +8,6 @@ export PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 PYTHONUNBUFFER
 b=/bin/busybox
 $b mount -t proc proc /proc
 $b mount -t sysfs sys /sys
-$b mount -t tmpfs tmp /tmp
 $b mkdir -p /dev/pts /dev/shm /root
 $b mount -t devpts -o ptmxmode=0666 devpts /dev/pts
 $b mount -t tmpfs shm /dev/shm

@@ -67,6 +67,8 @@ for m in $(echo $modules); do
 done
 opts=trans=virtio,version=9p2000.L,msize=512000
 /bin/busybox mount -t 9p -o \$opts,cache=loose root /newroot || exec /bin/busybox sh
+# /tmp before the source tree, which may be in it.
+/bin/busybox mount -t tmpfs tmp /newroot/tmp
 /bin/busybox mkdir -p "/newroot\$zsrc"
 /bin/busybox mount -t 9p -o \$opts src "/newroot\$zsrc" || exec /bin/busybox sh
 /bin/busybox umount /proc
