@@ -13,12 +13,17 @@ import harness  # noqa: E402
 import zavirsim  # noqa: E402
 
 SCREEN_W, SCREEN_H = harness.SCREEN
+# The suite's programs, told "Windows 98" in a --win98 run (the harness's own
+# ZDRIVE and ZAVIREMU stay on NT: a 9x client has no pipe to the stand-in).
+WIN9X_PROGRAMS = ("SETUP.EXE", "TOUCH.EXE", "TRUEPOS.EXE", "UNINSTAL.EXE", "CONFIG.EXE",
+                  "STARTVXD.EXE")
 
 
 class Kit:
     """One case's machine and tools; close() ends everything it started."""
 
-    def __init__(self, bin_dir, prefix, template, display, screenshots, name, log=print):
+    def __init__(self, bin_dir, prefix, template, display, screenshots, name, log=print,
+                 win98=False):
         self.bin_dir = bin_dir
         self.name = name
         self.log = log
@@ -27,6 +32,13 @@ class Kit:
         self.machine.__enter__()
         self.work = os.path.join(self.machine.prefix, "harness")
         os.makedirs(self.work, exist_ok=True)
+        if win98:
+            path = os.path.join(self.work, "win98.reg")
+            with open(path, "w") as f:
+                f.write("REGEDIT4\n\n" + "".join(
+                    '[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\%s]\n"Version"="win98"\n\n'
+                    % p for p in WIN9X_PROGRAMS))
+            self.machine.reg(["import", self.machine.windows_path(path)])
 
     def close(self):
         for c in self.controllers:

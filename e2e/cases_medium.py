@@ -51,11 +51,18 @@ def programs_running(kit):
 
 def install_from_medium(kit, shot=None):
     """Copies the medium into the machine and runs its SETUP.EXE from there
-    through every page with the choices it offers; Reboot at the end.
-    Returns the medium's Linux path."""
-    medium = kit.machine.c_drive("MEDIUM")
-    shutil.copytree(medium_folder(kit), medium)
-    wizard = cases_setup.Wizard(kit, medium, shots=shot)
+    through every page with the choices it offers; Reboot at the end.  In
+    the release's machine (ZAVIR_E2E_FLOPPY, where its floppy is mounted)
+    the floppy is drive A: and setup is A:\\SETUP.EXE.  Returns the medium's
+    Linux path."""
+    medium = os.environ.get("ZAVIR_E2E_FLOPPY")
+    if medium:
+        os.symlink(medium, os.path.join(kit.machine.prefix, "dosdevices", "a:"))
+        wizard = cases_setup.Wizard(kit, medium, shots=shot, program="A:\\SETUP.EXE")
+    else:
+        medium = kit.machine.c_drive("MEDIUM")
+        shutil.copytree(medium_folder(kit), medium)
+        wizard = cases_setup.Wizard(kit, medium, shots=shot)
     wizard.wait_page("welcome")
     for page in ("port", "rightbutton", "summary"):
         wizard.screenshot(wizard.page)
@@ -261,19 +268,25 @@ def touch_starts_the_loader(kit):
 
 
 def touch_on_windows_98_wants_its_driver(kit):
-    """On Windows 98 (as Wine reports it to TOUCH) only the kernel driver
-    will do: without it TOUCH says so at once, though a stand-in serves
-    and the loader is in the system directory; it neither uses the one
-    nor starts the other."""
+    """On Windows 98 (as Wine reports it to TOUCH and TRUEPOS) only the
+    kernel driver will do: without it each says so at once, though a
+    stand-in serves and the loader is in the system directory; neither uses
+    the one nor starts the other."""
     cases_touch.service_machine(kit)
     shutil.copy(kit.exe("STARTVXD.EXE"), kit.machine.c_drive("windows", "system32"))
-    kit.machine.reg_add(r"HKCU\Software\Wine\AppDefaults\TOUCH.EXE", "Version", "REG_SZ",
-                        "win98")
+    for program in ("TOUCH.EXE", "TRUEPOS.EXE"):
+        kit.machine.reg_add(r"HKCU\Software\Wine\AppDefaults\%s" % program, "Version",
+                            "REG_SZ", "win98")
     first = kit.zdrive("firstwindow", kit.machine.windows_path(kit.exe("TOUCH.EXE")), 30000,
                        timeout=60)
     kit.log("TOUCH's first window: %s" % first)
     cases_touch.answer_box(kit, "Load VXD Message", "Cannot Load ZAVIR.VXD", "win98-no-driver")
     kit.wait_for("TOUCH to end", lambda: "TOUCH.EXE" not in programs_running(kit), timeout=20)
+    truepos = kit.machine.spawn([kit.exe("TRUEPOS.EXE")])
+    cases_touch.answer_box(kit, "Load VXD Message", "Cannot Load ZAVIR.VXD",
+                           "win98-truepos-no-driver")
+    kit.wait_for("TRUEPOS to end", lambda: truepos.poll() is not None, timeout=30)
+    expect_equal(truepos.returncode, 0, "TRUEPOS's exit code")
     expect_equal(programs_running(kit).count("STARTVXD.EXE"), 0, "loaders started")
     expect_equal(kit.emu_log(), [], "requests at the stand-in")
 

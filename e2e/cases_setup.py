@@ -109,12 +109,13 @@ def read_bytes(path):
 class Wizard:
     """One run of SETUP.EXE from a medium folder, seen from outside."""
 
-    def __init__(self, kit, medium, shots=None, cwd=None):
+    def __init__(self, kit, medium, shots=None, cwd=None, program=None):
         self.kit = kit
         self.shots = shots
         # Started from the medium, its current directory unless cwd names
         # another folder (a shortcut's or a command prompt's).
-        self.proc = kit.machine.spawn([os.path.join(medium, "SETUP.EXE")], cwd=cwd or medium)
+        self.proc = kit.machine.spawn([program or os.path.join(medium, "SETUP.EXE")],
+                                      cwd=cwd or medium)
         self.controls = {}
         self.page = None
 

@@ -8,6 +8,8 @@ Pieces, each ended by process id when done (also when a test fails):
 Nothing here knows the programs under test; the cases do.
 """
 import contextlib
+import filecmp
+import glob
 import os
 import shutil
 import signal
@@ -193,7 +195,7 @@ def wine_environment(prefix, display_name):
     env = dict(os.environ)
     env.update({
         "WINEPREFIX": prefix,
-        "WINEARCH": "win64",
+        "WINEARCH": os.environ.get("ZAVIR_WINEARCH", "win64"),
         "DISPLAY": display_name,
         "WINEDEBUG": os.environ.get("ZAVIR_WINEDEBUG", "-all"),
         # No Mono or Gecko downloads, no desktop menu entries.
@@ -214,16 +216,35 @@ def make_template(path, display_name, log=print):
     log("making the template Wine prefix %s" % path)
     started = time.monotonic()
     with Machine(building, display_name, fresh_from=None) as m:
-        m.wine(["wineboot", "-i"], timeout=180)
+        m.wine(["wineboot", "-i"], timeout=600)
         # No window manager: unmanaged windows, or hiding one stalls.
         m.reg_add(r"HKCU\Software\Wine\X11 Driver", "Managed", "REG_SZ", "N")
         m.reg_add(r"HKLM\Software\Wine\Ports", None, None, None)
+    link_wine_files(building)
     with open(os.path.join(building, ".zavir-template"), "w") as f:
         f.write("made in %.1f s\n" % (time.monotonic() - started))
     shutil.rmtree(path, ignore_errors=True)
     os.rename(building, path)
     log("template made in %.1f s" % (time.monotonic() - started))
     return path
+
+
+def link_wine_files(prefix):
+    """Files that wineboot copied from Wine's own DLL folders become links
+    to them: each case's copy of the template is then a few MB, not 600."""
+    own = {}
+    for folder in glob.glob("/usr/lib/*-linux-gnu/wine/*-windows"):
+        for name in os.listdir(folder):
+            own.setdefault(name.lower(), []).append(os.path.join(folder, name))
+    for top, _, names in os.walk(os.path.join(prefix, "drive_c")):
+        for name in names:
+            path = os.path.join(top, name)
+            same = [c for c in own.get(name.lower(), ()) if not os.path.islink(path)
+                    and os.path.getsize(c) == os.path.getsize(path)
+                    and filecmp.cmp(c, path, shallow=False)]
+            if same:
+                os.remove(path)
+                os.symlink(same[0], path)
 
 
 class Machine:

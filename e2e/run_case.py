@@ -9,11 +9,20 @@
 cases and `down`; a case run on its own starts and ends its own display.
 ZAVIR_E2E_DISPLAY picks the display number (default: a free one);
 ZAVIR_E2E_WINE_ROOT the folder of the prefixes (default WORK/wine).
+`case --win98 NAME` has Wine report Windows 98 to the suite's programs.
+
+With --machine DIR --floppy IMAGE the same command runs inside the emulated
+32-bit PC of machine.sh (made once in DIR): `up` makes and boots it first,
+`down` powers it off after, a case run on its own boots its own.  The source
+tree is shared with it at the same path, so every folder given must be in it.
 """
 import argparse
 import json
 import os
+import shlex
+import shutil
 import signal
+import subprocess
 import sys
 import time
 import traceback
@@ -99,7 +108,7 @@ def run_case(args):
         root = wine_root(args.work)
         template = harness.make_template(os.path.join(root, "template"), display)
         kit = cases.Kit(args.bin, os.path.join(root, args.name), template, display,
-                        args.screenshots, args.name)
+                        args.screenshots, args.name, win98=args.win98)
         started = time.monotonic()
         try:
             case(kit)
@@ -116,20 +125,127 @@ def run_case(args):
             own.stop()
 
 
+SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+MACHINE_SH = os.path.join(SOURCE, "e2e", "machine.sh")
+GUEST_LIMIT = 840  # seconds for one command in the machine; ctest's is 900
+
+
+class Guest:
+    """The emulated PC and its spool folder of commands (see guest.sh)."""
+
+    def __init__(self, folder, floppy):
+        self.folder = folder
+        self.floppy = floppy
+        self.spool = os.path.join(folder, "spool")
+        self.pid_path = os.path.join(folder, "qemu.pid")
+
+    def pid(self):
+        """The running machine's qemu, or None."""
+        try:
+            with open(self.pid_path) as f:
+                pid = int(f.read())
+        except (OSError, ValueError):
+            return None
+        ready = os.path.exists(os.path.join(self.spool, "ready"))
+        return pid if ready and harness.is_running(pid) else None
+
+    def boot(self):
+        started = time.monotonic()
+        subprocess.run(["bash", MACHINE_SH, "make", self.folder], check=True)
+        with open(os.path.join(self.folder, ".made")) as f:
+            made = f.read().split("\n")[1]
+        print("machine ready in %.1f s (%s)" % (time.monotonic() - started, made))
+        shutil.rmtree(self.spool, ignore_errors=True)
+        os.makedirs(self.spool)
+        started = time.monotonic()
+        with open(os.path.join(self.folder, "qemu.log"), "wb") as log:
+            proc = subprocess.Popen(["bash", MACHINE_SH, "boot", self.folder, SOURCE, self.floppy],
+                                    stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                                    start_new_session=True)
+        with open(self.pid_path, "w") as f:
+            f.write(str(proc.pid))
+        while not self.pid():
+            if proc.poll() is not None or time.monotonic() - started > 300:
+                harness.end_process(proc)
+                raise harness.HarnessError("the machine did not boot (see %s/console.log)"
+                                           % self.folder)
+            time.sleep(0.2)
+        print("machine booted in %.1f s" % (time.monotonic() - started))
+
+    def run(self, argv):
+        """run_case.py argv in the machine; its output printed, its code returned."""
+        name = os.path.join(self.spool, "%d" % time.monotonic_ns())
+        with open(name + ".new", "w") as f:
+            f.write("cd %s && exec timeout -k 10 %d python3 e2e/run_case.py %s\n" % (
+                shlex.quote(SOURCE), GUEST_LIMIT, " ".join(shlex.quote(a) for a in argv)))
+        os.rename(name + ".new", name + ".cmd")
+        while not os.path.exists(name + ".rc"):
+            if not self.pid():
+                raise harness.HarnessError("the machine stopped (see %s/console.log)"
+                                           % self.folder)
+            time.sleep(0.2)
+        with open(name + ".out", errors="replace") as f:
+            sys.stdout.write(f.read())
+        with open(name + ".rc") as f:
+            return int(f.read())
+
+    def halt(self):
+        pid = self.pid()
+        if not pid:
+            return
+        open(os.path.join(self.spool, "halt"), "w").close()
+        deadline = time.monotonic() + 60
+        while harness.is_running(pid) and time.monotonic() < deadline:
+            time.sleep(0.2)
+        harness.end_process(pid)
+        print("machine powered off")
+
+
+def in_machine(args):
+    """The command of args, run by the same script inside the machine."""
+    for folder in (args.bin, args.work, args.screenshots):
+        if os.path.commonpath([folder, SOURCE]) != SOURCE:
+            print("%s is outside the source tree the machine shares" % folder)
+            return 2
+    argv = ["--bin", args.bin, "--work", args.work, "--screenshots", args.screenshots,
+            args.command]
+    if args.command == "case":
+        argv += ["--win98"] * args.win98 + [args.name]
+    guest = Guest(args.machine, args.floppy)
+    own = args.command == "case" and not guest.pid()
+    if args.command == "down" and not guest.pid():
+        print("no machine running")
+        return 0
+    if args.command == "up" and not guest.pid() or own:
+        guest.boot()
+    try:
+        return guest.run(argv)
+    finally:
+        if own or args.command == "down":
+            guest.halt()
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True, help="folder of the built .EXE files")
     parser.add_argument("--work", required=True, help="folder for prefixes and logs")
     parser.add_argument("--screenshots", required=True)
+    parser.add_argument("--machine", help="folder of the emulated PC to run in")
+    parser.add_argument("--floppy", help="the machine's floppy image (with --machine)")
     sub = parser.add_subparsers(dest="command", required=True)
     sub.add_parser("up")
     sub.add_parser("down")
     one = sub.add_parser("case")
+    one.add_argument("--win98", action="store_true", help="Wine reports Windows 98")
     one.add_argument("name")
     args = parser.parse_args(argv)
-    args.work = os.path.abspath(args.work)
+    for folder in ("bin", "work", "screenshots", "machine", "floppy"):
+        if getattr(args, folder):
+            setattr(args, folder, os.path.abspath(getattr(args, folder)))
     # Ended from outside (a ctest time-out): still end what the case started.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    if args.machine:
+        return in_machine(args)
     return {"up": up, "down": down, "case": run_case}[args.command](args)
 
 

@@ -8,6 +8,7 @@ packages=(
   clang libclang-rt-dev
   g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 binutils-mingw-w64
   wine wine64 fonts-wine xvfb imagemagick mtools
+  qemu-system-x86 mmdebstrap kmod cpio
 )
 
 missing=()

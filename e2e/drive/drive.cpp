@@ -135,6 +135,14 @@ HWND MessageBoxWithin(DWORD ms) {
 
 void PrintMessageBox(HWND box) {
     char caption[256], text[1024];
+    // Wine shows a box before its initialisation has filled in the text,
+    // and answers no WM_GETTEXT meanwhile: on a slow machine (the release's
+    // emulated PC) the box is found empty for seconds.
+    for (int tries = 0; tries < 200 && IsWindow(box); ++tries) {
+        TextOf(GetDlgItem(box, 0xFFFF), text, sizeof text);
+        if (text[0]) break;
+        Sleep(50);
+    }
     TextOf(box, caption, sizeof caption);
     TextOf(GetDlgItem(box, 0xFFFF), text, sizeof text);
     Out("msgbox caption=\"%s\" text=\"%s\"", caption, text);
