@@ -66,7 +66,10 @@ def up(args):
         with open(state_path(args.work), "w") as f:
             json.dump({"number": display.number, "pid": display.proc.pid}, f)
         print("Xvfb %s, process %d" % (display.name, display.proc.pid))
-    harness.make_template(os.path.join(wine_root(args.work), "template"), shared_display(args.work))
+    template = harness.make_template(os.path.join(wine_root(args.work), "template"),
+                                     shared_display(args.work))
+    with open(os.path.join(template, ".zavir-template")) as f:
+        print("template prefix %s" % f.read().strip())
     return 0
 
 

@@ -49,6 +49,9 @@ run_preset() {
 run_preset host
 run_preset fuzz
 run_preset win32 -DZAVIR_RELEASE_ALL_CASES=$release_all
+# What the release's machine cost: e2e_up's output, which ctest keeps.
+sed -n '/Testing: e2e_up$/,/^<end of output>/p' build/win32/Testing/Temporary/LastTest.log \
+  2>/dev/null | grep -E '^(machine|template)'
 run_preset win64
 
 echo "=== pictures are what tools/make_art.py draws"
