@@ -75,6 +75,15 @@ endfunction()
 function(zavir_own_startup target)
   target_link_libraries(${target} PRIVATE zavir_startup kernel32 gcc)
   target_link_options(${target} PRIVATE -nostdlib -Wl,--disable-auto-import)
+  if(ZAVIR_WIN9X)
+    # The release's own section layout; any section it doesn't place is an
+    # error.  --omagic leaves that section writable, so that the loaders fill
+    # the import table in as they did in a section of its own.
+    set(script ${PROJECT_SOURCE_DIR}/cmake/win9x.ld)
+    target_link_options(${target} PRIVATE -Wl,-T,${script} -Wl,--orphan-handling=error
+                        -Wl,--omagic)
+    set_target_properties(${target} PROPERTIES LINK_DEPENDS ${script})
+  endif()
 endfunction()
 
 # Every Windows 9x executable is checked against the allow-list of

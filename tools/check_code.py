@@ -6,8 +6,8 @@ the i486 (with its x87) does not have: cmov, fcmov, fcomi, cmpxchg8b, rdtsc,
 cpuid, sysenter, multi-byte NOPs, endbr32, MMX and SSE, ...  The rule is a
 list of what the 486 has, so an instruction nobody thought of is refused too.
 Also refuses static constructors and destructors, which the programs' own
-start-up does not run: the linker's lists of them at the end of the code
-must be empty.
+start-up does not run: the linker's lists of them after the code must be
+empty.
 
 usage: check_code.py [--objdump OBJDUMP] EXE...
 """
@@ -95,12 +95,14 @@ def read_sections(path):
 
 
 def constructor_lists_end(body, word):
-    """Where the linker's constructor and destructor lists start at the end
-    of the code (-1, entries, 0 each), or None unless both are empty."""
+    """Where the linker's constructor and destructor lists (-1, entries, 0
+    each) start after the code, which the constant data may follow, or None
+    unless both are empty."""
     empty = b'\xff' * word + b'\0' * word
-    if body.endswith(empty + empty):
-        return len(body) - 2 * len(empty)
-    return None
+    at = body.find(empty + empty)
+    while at >= 0 and at % word:
+        at = body.find(empty + empty, at + 1)
+    return at if at >= 0 else None
 
 
 def disassemble(objdump, path, start, stop):
@@ -124,7 +126,7 @@ def check(objdump, path):
             end = constructor_lists_end(body, 4)
             if end is None:
                 problems.append("static constructors or destructors, which nothing runs "
-                                "(the code does not end with the linker's empty lists)")
+                                "(the code is not followed by the linker's empty lists)")
                 continue
             stop = address + end
         for at, text in disassemble(objdump, path, address, stop):

@@ -46,7 +46,11 @@ class ConstructorListTest(unittest.TestCase):
     EMPTY = b"\xff\xff\xff\xff\0\0\0\0"
 
     def test_code_ending_in_two_empty_lists_ends_before_them(self):
-        self.assertEqual(check_code.constructor_lists_end(b"\xc3\x90" + 2 * self.EMPTY, 4), 2)
+        for after in [b"", b"\x01\0\0\0" + 2 * self.EMPTY]:
+            with self.subTest(after=after):
+                body = b"\xc3\x90\x90\x90" + 2 * self.EMPTY + after
+                self.assertEqual(check_code.constructor_lists_end(body, 4), 4)
+        self.assertIsNone(check_code.constructor_lists_end(b"\xc3\x90" + 2 * self.EMPTY, 4))
 
     def test_a_constructor_in_the_list_is_found(self):
         body = b"\xc3\x90" + b"\xff\xff\xff\xff\xc0\x35\x40\x00\0\0\0\0" + self.EMPTY
