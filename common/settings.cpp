@@ -48,41 +48,12 @@ void QuerySetting(HKEY key, TouchSettings* s, int index) {
     }
 }
 
-void QuerySettings(HKEY key, TouchSettings* s, SettingMask mask) {
+}  // namespace
+
+void ReadSettingValues(HKEY key, TouchSettings* s, SettingMask mask) {
     for (int i = 0; i < kSettingCount; ++i)
         if (InMask(mask, i)) QuerySetting(key, s, i);
 }
-
-// Writes every value of the mask, a failed one included; TRUE when all
-// were written.
-BOOL WriteSettings(HKEY key, const TouchSettings* s, SettingMask mask) {
-    BOOL all = TRUE;
-    for (int i = 0; i < kSettingCount; ++i) {
-        if (!InMask(mask, i)) continue;
-        DWORD value = (DWORD)*SettingField(const_cast<TouchSettings*>(s), i);
-        BYTE data[4] = {(BYTE)value, (BYTE)(value >> 8), (BYTE)(value >> 16), (BYTE)(value >> 24)};
-        if (RegSetValueExA(key, kSettingTable[i].name, 0, REG_DWORD, data, sizeof data) !=
-            ERROR_SUCCESS)
-            all = FALSE;
-    }
-    return all;
-}
-
-// Whether the key still holds a subkey or a value. A name too long for
-// the buffer still counts: only "no more items" means empty.
-BOOL KeyHoldsAnything(HKEY root, const char* path) {
-    HKEY key;
-    if (RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return FALSE;
-    char name[MAX_PATH];
-    DWORD length = sizeof name;
-    BOOL any = RegEnumKeyExA(key, 0, name, &length, NULL, NULL, NULL, NULL) != ERROR_NO_MORE_ITEMS;
-    length = sizeof name;
-    if (!any) any = RegEnumValueA(key, 0, name, &length, NULL, NULL, NULL, NULL) != ERROR_NO_MORE_ITEMS;
-    RegCloseKey(key);
-    return any;
-}
-
-}  // namespace
 
 const SettingMask kCornerValues =
     SETTING_BIT(kLeftUpX) | SETTING_BIT(kLeftUpY) | SETTING_BIT(kRightUpX) |
@@ -121,51 +92,7 @@ BOOL LoadSettingValues(TouchSettings* s, SettingMask mask) {
     if (result == ERROR_ACCESS_DENIED)
         result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, &key);
     if (result != ERROR_SUCCESS) return FALSE;
-    QuerySettings(key, s, mask);
+    ReadSettingValues(key, s, mask);
     RegCloseKey(key);
     return TRUE;
-}
-
-BOOL SaveSettingValues(const TouchSettings* s, SettingMask mask) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return FALSE;
-    BOOL written = WriteSettings(key, s, mask);
-    RegCloseKey(key);
-    return written;
-}
-
-void CreateOrLoadSettings(TouchSettings* s, BOOL* created) {
-    HKEY key;
-    DWORD disposition = 0;
-    *created = FALSE;
-    LONG result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, NULL,
-                                  REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, &key,
-                                  &disposition);
-    if (result != ERROR_SUCCESS) {
-        ApplySettingDefaults(s, kAllValues);
-        return;
-    }
-    if (disposition == REG_CREATED_NEW_KEY) {
-        *created = TRUE;
-        ApplySettingDefaults(s, kAllValues);
-        WriteSettings(key, s, kAllValues);
-    } else {
-        QuerySettings(key, s, kSetupReadValues);
-        ApplySettingDefaults(s, kBufferConstants);
-    }
-    RegCloseKey(key);
-}
-
-void RemoveSettings(void) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return;
-    for (int i = 0; i < kSettingCount; ++i) RegDeleteValueA(key, kSettingTable[i].name);
-    RegCloseKey(key);
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingsKey);
-    // Windows 9x deletes a key together with its subkeys and values, so the
-    // shared parent goes only when nothing else of the maker's lives in it.
-    if (!KeyHoldsAnything(HKEY_LOCAL_MACHINE, kSettingsParentKey))
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingsParentKey);
 }

@@ -65,6 +65,11 @@ void ApplySettingDefaults(TouchSettings* s, SettingMask mask);
 // be read takes its default.
 BOOL LoadSettingValues(TouchSettings* s, SettingMask mask);
 
+// The mask's values read from (or written to) a key already open; a write
+// tries every value and is TRUE only when all were written.
+void ReadSettingValues(HKEY key, TouchSettings* s, SettingMask mask);
+BOOL WriteSettingValues(HKEY key, const TouchSettings* s, SettingMask mask);
+
 // Save: opens (never creates) the key and writes the mask's values as
 // REG_DWORD.  Nothing is written when the key does not open.  TRUE only when
 // the key opened and every value was written.

@@ -13,31 +13,15 @@ namespace {
 
 typedef BOOL(WINAPI* CancelIoFn)(HANDLE);
 typedef BOOL(WINAPI* ServerSessionFn)(HANDLE, ULONG*);
-typedef BOOL(WINAPI* OpenProcessTokenFn)(HANDLE, DWORD, HANDLE*);
-typedef BOOL(WINAPI* GetTokenInformationFn)(HANDLE, DWORD, void*, DWORD, DWORD*);
-typedef BOOL(WINAPI* ConvertSidToStringSidFn)(void*, LPSTR*);
 typedef DWORD(WINAPI* GetSecurityInfoFn)(HANDLE, DWORD, DWORD, void**, void**, void**, void**,
                                          void**);
 
-const DWORD kTokenUser = 1;        // TOKEN_INFORMATION_CLASS
-const DWORD kTokenElevationType = 18;
-const DWORD kTokenLinkedToken = 19;
-const DWORD kTokenIntegrityLevel = 25;
-const DWORD kElevationTypeFull = 2;
 const DWORD kKernelObject = 6;     // SE_OBJECT_TYPE
 const DWORD kOwnerOnly = 1;        // OWNER_SECURITY_INFORMATION
 const DWORD kLabelOnly = 0x10;     // LABEL_SECURITY_INFORMATION
 const BYTE kMandatoryLabelAce = 0x11;
-const DWORD kTokenQuery = 0x0008;  // TOKEN_QUERY
 
-// Looked up at run time: Windows 95 lacks CancelIo and the security
-// calls, and only Windows Vista and later can name a pipe server's session.
-FARPROC Function(const char* module, const char* name) {
-    HMODULE handle = GetModuleHandleA(module);
-    return handle ? GetProcAddress(handle, name) : NULL;
-}
-
-FARPROC Kernel32Function(const char* name) { return Function("kernel32.dll", name); }
+FARPROC Kernel32Function(const char* name) { return SystemFunction("kernel32.dll", name); }
 
 BOOL ServerSessionOf(HANDLE pipe, DWORD* session) {
     ServerSessionFn query = (ServerSessionFn)(void*)Kernel32Function("GetNamedPipeServerSessionId");
@@ -46,9 +30,6 @@ BOOL ServerSessionOf(HANDLE pipe, DWORD* session) {
     *session = id;
     return TRUE;
 }
-
-// A SID's length from its header: 8 bytes and one word per sub-authority.
-DWORD SidLength(const BYTE* sid) { return 8 + 4 * (DWORD)sid[1]; }
 
 BOOL SameSid(const BYTE* a, const BYTE* b) {
     DWORD length = SidLength(a);
@@ -63,7 +44,7 @@ BOOL SameSid(const BYTE* a, const BYTE* b) {
 BOOL PipeOwnedByUs(HANDLE pipe, BOOL* known) {
     *known = FALSE;
     GetSecurityInfoFn getSecurityInfo =
-        (GetSecurityInfoFn)(void*)Function("advapi32.dll", "GetSecurityInfo");
+        (GetSecurityInfoFn)(void*)SystemFunction("advapi32.dll", "GetSecurityInfo");
     BYTE user[USER_SID_SIZE];
     if (!getSecurityInfo || !CurrentUserSid(user, sizeof user)) return FALSE;
     void* owner = NULL;
@@ -75,43 +56,6 @@ BOOL PipeOwnedByUs(HANDLE pipe, BOOL* known) {
     BOOL ours = owner && SameSid((const BYTE*)owner, user);
     LocalFree(descriptor);
     return ours;
-}
-
-// The level an S-1-16-<level> SID names: its last sub-authority.
-DWORD LevelOfSid(const BYTE* sid) {
-    DWORD level = 0;
-    if (sid[1] > 0) CopyMemory(&level, sid + 4 + 4 * sid[1], sizeof level);
-    return level;
-}
-
-// One class of information of a token (NULL: our own); FALSE and *error
-// where the system can't give it.
-BOOL TokenInformation(HANDLE token, DWORD what, void* buffer, DWORD size, DWORD* error) {
-    GetTokenInformationFn get =
-        (GetTokenInformationFn)(void*)Function("advapi32.dll", "GetTokenInformation");
-    OpenProcessTokenFn open =
-        (OpenProcessTokenFn)(void*)Function("advapi32.dll", "OpenProcessToken");
-    HANDLE own = NULL;
-    *error = ERROR_ACCESS_DENIED;
-    if (!get || (!token && !(open && open(GetCurrentProcess(), kTokenQuery, &own))))
-        return FALSE;
-    DWORD needed = 0;
-    BOOL got = get(token ? token : own, what, buffer, size, &needed);
-    if (!got) *error = GetLastError();
-    if (own) CloseHandle(own);
-    return got;
-}
-
-// A token's integrity level (NULL: our own), or FALSE and *error.
-BOOL TokenLevel(HANDLE token, DWORD* level, DWORD* error) {
-    // TOKEN_MANDATORY_LABEL: the SID's address and attributes, the SID after.
-    union {
-        BYTE* sid;
-        BYTE bytes[2 * sizeof(void*) + USER_SID_SIZE];
-    } label;
-    if (!TokenInformation(token, kTokenIntegrityLevel, &label, sizeof label, error)) return FALSE;
-    *level = label.sid ? LevelOfSid(label.sid) : 0;
-    return TRUE;
 }
 
 // The level of the label in an access list (a SACL as GetSecurityInfo
@@ -136,7 +80,7 @@ DWORD LabelLevel(const BYTE* acl) {
 // The integrity level of the pipe's label; FALSE where it can't be read.
 BOOL PipeLevel(HANDLE pipe, DWORD* level) {
     GetSecurityInfoFn getSecurityInfo =
-        (GetSecurityInfoFn)(void*)Function("advapi32.dll", "GetSecurityInfo");
+        (GetSecurityInfoFn)(void*)SystemFunction("advapi32.dll", "GetSecurityInfo");
     void* sacl = NULL;
     void* descriptor = NULL;
     if (!getSecurityInfo || getSecurityInfo(pipe, kKernelObject, kLabelOnly, NULL, NULL, NULL,
@@ -238,30 +182,6 @@ void StandInSessionValue(char value[STANDIN_VALUE_SIZE], const char* suffix) {
     if (lstrlenA(value) + lstrlenA(suffix) < STANDIN_VALUE_SIZE) lstrcatA(value, suffix);
 }
 
-BOOL PublishStandInName(const char* name) {
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, STANDIN_NAME_KEY, 0, NULL, REG_OPTION_VOLATILE,
-                        KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
-        return FALSE;
-    char value[STANDIN_VALUE_SIZE];
-    StandInSessionValue(value, "");
-    LONG set = RegSetValueExA(key, value, 0, REG_SZ, (const BYTE*)name, lstrlenA(name) + 1);
-    RegCloseKey(key);
-    return set == ERROR_SUCCESS;
-}
-
-void WithdrawStandInName(const char* name) {
-    char published[ZAVIR_PIPE_NAME_SIZE];
-    HKEY key;
-    if (!PublishedStandInName(published) || lstrcmpiA(published, name) != 0 ||
-        RegOpenKeyExA(HKEY_CURRENT_USER, STANDIN_NAME_KEY, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    char value[STANDIN_VALUE_SIZE];
-    StandInSessionValue(value, "");
-    RegDeleteValueA(key, value);
-    RegCloseKey(key);
-}
-
 BOOL PublishedStandInName(char name[ZAVIR_PIPE_NAME_SIZE]) {
     name[0] = '\0';
     HKEY key;
@@ -280,73 +200,6 @@ BOOL PublishedStandInName(char name[ZAVIR_PIPE_NAME_SIZE]) {
     if (IsStandInPipeName(name, CurrentSessionId())) return TRUE;
     name[0] = '\0';
     return FALSE;
-}
-
-void LearnTokenFacts(TokenFacts* facts) {
-    ZeroMemory(facts, sizeof *facts);
-    facts->typeKnown = TokenInformation(NULL, kTokenElevationType, &facts->type,
-                                        sizeof facts->type, &facts->typeError);
-    HANDLE linked = NULL;
-    DWORD why;
-    if (facts->typeKnown && facts->type == kElevationTypeFull &&
-        TokenInformation(NULL, kTokenLinkedToken, &linked, sizeof linked, &why)) {
-        facts->levelsKnown = TokenLevel(NULL, &facts->ownLevel, &why) &&
-                             TokenLevel(linked, &facts->linkedLevel, &why);
-        CloseHandle(linked);
-    }
-}
-
-BOOL StandInMayServe(const TokenFacts* facts) {
-    // Before Vista the question doesn't exist: the class is unknown there.
-    if (!facts->typeKnown) return facts->typeError == ERROR_INVALID_PARAMETER;
-    if (facts->type != kElevationTypeFull) return TRUE;
-    return facts->levelsKnown && facts->linkedLevel >= facts->ownLevel;
-}
-
-BOOL CurrentUserSid(BYTE* sid, DWORD size) {
-    // TOKEN_USER: the SID's address and attributes, the SID itself after.
-    union {
-        BYTE* sid;
-        BYTE bytes[2 * sizeof(void*) + USER_SID_SIZE];
-    } info;
-    DWORD error;
-    if (!TokenInformation(NULL, kTokenUser, &info, sizeof info, &error) || !info.sid ||
-        SidLength(info.sid) > size)
-        return FALSE;
-    CopyMemory(sid, info.sid, SidLength(info.sid));
-    return TRUE;
-}
-
-BOOL CurrentUserSidText(char* text, DWORD size) {
-    ConvertSidToStringSidFn convert =
-        (ConvertSidToStringSidFn)(void*)Function("advapi32.dll", "ConvertSidToStringSidA");
-    BYTE sid[USER_SID_SIZE];
-    LPSTR converted = NULL;
-    if (!convert || !CurrentUserSid(sid, sizeof sid) || !convert(sid, &converted)) return FALSE;
-    BOOL fits = (DWORD)lstrlenA(converted) < size;
-    if (fits) lstrcpyA(text, converted);
-    LocalFree(converted);
-    return fits;
-}
-
-BOOL LoaderEndEventName(char name[LOADER_END_EVENT_SIZE]) {
-    const char kPrefix[] = "ZavirLoaderEnd";
-    lstrcpyA(name, kPrefix);
-    char sid[LOADER_END_EVENT_SIZE - sizeof kPrefix - 1];
-    if (!CurrentUserSidText(sid, sizeof sid)) return IsWindows9x();
-    lstrcatA(name, ".");
-    lstrcatA(name, sid);
-    return TRUE;
-}
-
-BOOL AskLoaderToEnd() {
-    char name[LOADER_END_EVENT_SIZE];
-    if (!LoaderEndEventName(name)) return FALSE;
-    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
-    if (!event) return FALSE;
-    BOOL set = SetEvent(event);
-    CloseHandle(event);
-    return set;
 }
 
 StandInOutcome StandInTransact(HANDLE pipe, const ZavirWireRequest* request,

@@ -41,6 +41,17 @@ BOOL PublishedStandInName(char name[ZAVIR_PIPE_NAME_SIZE]);
 #define INTEGRITY_MEDIUM 0x2000
 #define INTEGRITY_HIGH 0x3000
 
+// A system function looked up at run time, NULL where it is missing:
+// Windows 95 lacks CancelIo and the security calls, and only Windows Vista
+// and later can name a pipe server's session.
+FARPROC SystemFunction(const char* module, const char* name);
+// A SID's length from its header: 8 bytes and one word per sub-authority.
+DWORD SidLength(const BYTE* sid);
+// The level an S-1-16-<level> SID names: its last sub-authority.
+DWORD LevelOfSid(const BYTE* sid);
+// A token's integrity level (NULL: our own), or FALSE and *error.
+BOOL TokenLevel(HANDLE token, DWORD* level, DWORD* error);
+
 // What the client learnt of the server behind the pipe.  A server session
 // the system can't tell (Windows 2000 and XP) is passed over; an owner it
 // can't tell refuses the server.  Integrity levels exist from Windows

@@ -24,8 +24,6 @@ const DWORD kLoaderPauseMs = 10000;
 const char kRefusedText[] = "The touch driver here is another user's, or of lower integrity.";
 const char kElevatedText[] = "Run as administrator, this program may not start the touch driver.";
 
-typedef BOOL(WINAPI* ProcessIdToSessionIdFn)(DWORD, DWORD*);
-
 BOOL Reached(DWORD now, DWORD at) { return (LONG)(now - at) >= 0; }
 
 // Starts the start-up loader that setup put into the system directory;
@@ -139,23 +137,6 @@ void SendWords(ZavirDriver* driver, DWORD code, DWORD word0, DWORD word1) {
 }
 
 }  // namespace
-
-BOOL IsWindows9x() { return (GetVersion() & 0x80000000) != 0; }
-
-DWORD CurrentSessionId() {
-    // Looked up at run time: Windows 9x and NT 4 have no sessions.
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    ProcessIdToSessionIdFn sessionOf =
-        kernel ? (ProcessIdToSessionIdFn)(void*)GetProcAddress(kernel, "ProcessIdToSessionId")
-               : NULL;
-    DWORD session = 0;
-    if (!sessionOf || !sessionOf(GetCurrentProcessId(), &session)) session = 0;
-    return session;
-}
-
-HANDLE OpenZavirDevice() {
-    return CreateFileA(ZAVIR_DEVICE_NAME, 0, 0, NULL, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, NULL);
-}
 
 ZavirOpenStep BeginZavirOpen(ZavirDriver* driver, ZavirOpening* opening) {
     ZeroMemory(opening, sizeof *opening);

@@ -90,7 +90,10 @@ BOOL OpenZavirDriver(ZavirDriver* driver);
 // The device alone, opened as OpenZavirDriver tries it first (which loads a
 // dynamic driver that stays loaded while the handle is open).
 // INVALID_HANDLE_VALUE when it isn't there; the stand-in is never tried.
-HANDLE OpenZavirDevice();
+// Here, so that the loader, which only probes for it, links none of the rest.
+inline HANDLE OpenZavirDevice() {
+    return CreateFileA(ZAVIR_DEVICE_NAME, 0, 0, NULL, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, NULL);
+}
 void CloseZavirDriver(ZavirDriver* driver);
 BOOL IsZavirDriverOpen(const ZavirDriver* driver);
 
