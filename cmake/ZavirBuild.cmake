@@ -17,10 +17,11 @@ else()
   # own DLLs imported.  No -fdata-sections: this compiler then writes
   # zero-initialised data out as zeros in .data instead of leaving it to .bss.
   # Link-time optimisation: the code is generated once for the whole program
-  # (about 3 KB less on the medium).
-  add_compile_options(-Wall -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+  # (about 3 KB less on the medium).  -Oz: size before speed even where
+  # -Os would take speed (about 900 bytes less; nothing here is CPU-bound).
+  add_compile_options(-Wall -Oz -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
                       -ffunction-sections -fno-ident -flto)
-  add_link_options(-static -s -Wl,--gc-sections -Wl,--no-insert-timestamp -flto -Os)
+  add_link_options(-static -s -Wl,--gc-sections -Wl,--no-insert-timestamp -flto -Oz)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     # Windows 95/98/ME: Windows 4.0 headers and PE header, no ASLR or NX,
     # no relocations (Windows 9x loads a program at its own base, always).
