@@ -39,14 +39,13 @@ BOOL SameSid(const BYTE* a, const BYTE* b) {
     return TRUE;
 }
 
-// Whether the pipe belongs to our user; FALSE in *known where the
-// system can't say.
-BOOL PipeOwnedByUs(HANDLE pipe, BOOL* known) {
+// Whether the pipe belongs to the user of the SID; FALSE in *known where
+// the system can't say.
+BOOL PipeOwnedBy(HANDLE pipe, const BYTE* user, BOOL* known) {
     *known = FALSE;
     GetSecurityInfoFn getSecurityInfo =
         (GetSecurityInfoFn)(void*)SystemFunction("advapi32.dll", "GetSecurityInfo");
-    BYTE user[USER_SID_SIZE];
-    if (!getSecurityInfo || !CurrentUserSid(user, sizeof user)) return FALSE;
+    if (!getSecurityInfo) return FALSE;
     void* owner = NULL;
     void* descriptor = NULL;
     if (getSecurityInfo(pipe, kKernelObject, kOwnerOnly, &owner, NULL, NULL, NULL,
@@ -134,9 +133,13 @@ StandInOutcome MoveAll(HANDLE pipe, HANDLE event, BOOL writing, void* data, DWOR
 
 }  // namespace
 
-HANDLE OpenStandInPipe(DWORD* error) {
+HANDLE OpenStandInPipe(DWORD* error, StandInSearch others) {
     char name[ZAVIR_PIPE_NAME_SIZE];
-    if (!PublishedStandInName(name)) {
+    BYTE publisher[USER_SID_SIZE];
+    BOOL publisherKnown = TRUE;
+    if (PublishedStandInName(name)) {
+        publisherKnown = CurrentUserSid(publisher, sizeof publisher);
+    } else if (!others || !others(name, publisher)) {
         *error = ERROR_FILE_NOT_FOUND;
         return INVALID_HANDLE_VALUE;
     }
@@ -154,7 +157,9 @@ HANDLE OpenStandInPipe(DWORD* error) {
     facts.serverSession = 0;
     facts.sessionKnown = ServerSessionOf(pipe, &facts.serverSession);
     facts.ownSession = CurrentSessionId();
-    facts.ownedByUs = PipeOwnedByUs(pipe, &facts.ownerKnown);
+    facts.ownerKnown = FALSE;
+    facts.ownedByPublisher =
+        publisherKnown && PipeOwnedBy(pipe, publisher, &facts.ownerKnown);
     facts.ownLevelKnown = TokenLevel(NULL, &facts.ownLevel, &facts.ownLevelError);
     facts.serverLevelKnown = facts.ownLevelKnown && PipeLevel(pipe, &facts.serverLevel);
     if (!StandInServerAcceptable(&facts)) {
@@ -170,7 +175,7 @@ BOOL StandInServerAcceptable(const StandInServerFacts* facts) {
     if (facts->sessionKnown && facts->serverSession != facts->ownSession) return FALSE;
     // A server whose owner or level can't be learnt is refused: pointer
     // input is handed only to a pipe known to be ours.
-    if (!facts->ownerKnown || !facts->ownedByUs) return FALSE;
+    if (!facts->ownerKnown || !facts->ownedByPublisher) return FALSE;
     // Before Vista there are no levels: the class is unknown there.
     if (!facts->ownLevelKnown) return facts->ownLevelError == ERROR_INVALID_PARAMETER;
     DWORD wanted = facts->ownLevel < INTEGRITY_MEDIUM ? facts->ownLevel : INTEGRITY_MEDIUM;
@@ -182,12 +187,10 @@ void StandInSessionValue(char value[STANDIN_VALUE_SIZE], const char* suffix) {
     if (lstrlenA(value) + lstrlenA(suffix) < STANDIN_VALUE_SIZE) lstrcatA(value, suffix);
 }
 
-BOOL PublishedStandInName(char name[ZAVIR_PIPE_NAME_SIZE]) {
+BOOL PublishedNameIn(HKEY root, const char* path, char name[ZAVIR_PIPE_NAME_SIZE]) {
     name[0] = '\0';
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, STANDIN_NAME_KEY, 0, KEY_QUERY_VALUE, &key) !=
-        ERROR_SUCCESS)
-        return FALSE;
+    if (RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return FALSE;
     char value[STANDIN_VALUE_SIZE];
     StandInSessionValue(value, "");
     DWORD type = 0;
@@ -200,6 +203,10 @@ BOOL PublishedStandInName(char name[ZAVIR_PIPE_NAME_SIZE]) {
     if (IsStandInPipeName(name, CurrentSessionId())) return TRUE;
     name[0] = '\0';
     return FALSE;
+}
+
+BOOL PublishedStandInName(char name[ZAVIR_PIPE_NAME_SIZE]) {
+    return PublishedNameIn(HKEY_CURRENT_USER, STANDIN_NAME_KEY, name);
 }
 
 StandInOutcome StandInTransact(HANDLE pipe, const ZavirWireRequest* request,

@@ -14,11 +14,27 @@
 // How long one request may take, write and answer together.
 #define STANDIN_REQUEST_LIMIT_MS 1000
 
+// How a program finds a stand-in that its own user's hive names none of:
+// the pipe's name, and the SID (at most USER_SID_SIZE bytes) of the user
+// the pipe must belong to.  FALSE when there is none.
+typedef BOOL (*StandInSearch)(char* name, BYTE* owner);
+
 // The session's pipe, or INVALID_HANDLE_VALUE and *error:
 // ERROR_FILE_NOT_FOUND when nothing serves it, ERROR_PIPE_BUSY when every
 // instance is taken, ERROR_ACCESS_DENIED when the pipe refused us or its
-// server is not acceptable (StandInServerAcceptable).
-HANDLE OpenStandInPipe(DWORD* error);
+// server is not acceptable (StandInServerAcceptable).  The name our own
+// hive publishes comes first; others (NULL for none) is asked only when
+// there is none.
+HANDLE OpenStandInPipe(DWORD* error, StandInSearch others);
+
+// The stand-in of another user of this session, for an administrator who
+// calibrates in that user's session (with consent given over the
+// shoulder, or through runas): the hives of the users logged on, which
+// only they and administrators can read, are searched for a name
+// published for this session, and the pipe must belong to the hive's
+// user.  The user's own programs never search: they use their own
+// stand-in only.
+BOOL OtherUsersStandInName(char* name, BYTE* owner);
 
 // Where a serving stand-in names its pipe: a volatile key of the user's
 // own hive (gone at log-off), one value per session.  Only the user,
@@ -35,6 +51,8 @@ void WithdrawStandInName(const char* name);
 // The published name of this session's stand-in; FALSE for none, or for a
 // value that is not such a name.
 BOOL PublishedStandInName(char name[ZAVIR_PIPE_NAME_SIZE]);
+// The same, from the key at path under root.
+BOOL PublishedNameIn(HKEY root, const char* path, char name[ZAVIR_PIPE_NAME_SIZE]);
 
 // Mandatory integrity levels (the last part of an S-1-16 SID).
 #define INTEGRITY_LOW 0x1000
@@ -61,7 +79,7 @@ struct StandInServerFacts {
     DWORD serverSession;
     DWORD ownSession;
     BOOL ownerKnown;
-    BOOL ownedByUs;  // the pipe's owner is the user this program runs as
+    BOOL ownedByPublisher;  // the pipe's owner is the user whose hive named it
     BOOL ownLevelKnown;
     DWORD ownLevelError;  // why it is unknown
     DWORD ownLevel;
@@ -70,7 +88,8 @@ struct StandInServerFacts {
 };
 
 // A server may stand in for the driver only when it is of our session, its
-// pipe is our user's (pipe names are machine-wide) and it is not of a
+// pipe is the user's who published it (ours, or for an administrator's
+// search another user's; pipe names are machine-wide) and it is not of a
 // lower integrity level: a program of low integrity that took the name
 // would learn every touch.  A stand-in never serves above its user's
 // usual level (StandInMayServe), so a client run as administrator wants

@@ -99,7 +99,7 @@ void ReopenStandIn(ZavirDriver* driver) {
     if (!Reached(now, driver->reopenAt)) return;
     driver->reopenAt = now + kReopenPauseMs;
     DWORD error = 0;
-    driver->handle = OpenStandInPipe(&error);
+    driver->handle = OpenStandInPipe(&error, driver->othersStandIn);
     if (IsZavirDriverOpen(driver) && driver->calibrating) ResumeCalibration(driver);
     if (error != ERROR_FILE_NOT_FOUND || !Reached(now, driver->loaderAt)) return;
     driver->loaderAt = now + kLoaderPauseMs;
@@ -139,7 +139,13 @@ void SendWords(ZavirDriver* driver, DWORD code, DWORD word0, DWORD word1) {
 }  // namespace
 
 ZavirOpenStep BeginZavirOpen(ZavirDriver* driver, ZavirOpening* opening) {
+    return BeginZavirOpenWith(driver, opening, NULL);
+}
+
+ZavirOpenStep BeginZavirOpenWith(ZavirDriver* driver, ZavirOpening* opening,
+                                 StandInSearch others) {
     ZeroMemory(opening, sizeof *opening);
+    driver->othersStandIn = others;
     opening->startedAt = GetTickCount();
     driver->viaStandIn = FALSE;
     driver->handle = OpenZavirDevice();
@@ -155,7 +161,7 @@ ZavirOpenStep ContinueZavirOpen(ZavirDriver* driver, ZavirOpening* opening) {
     BOOL loaderEnded =
         opening->loader && WaitForSingleObject(opening->loader, 0) != WAIT_TIMEOUT;
     DWORD error = 0;
-    HANDLE pipe = OpenStandInPipe(&error);
+    HANDLE pipe = OpenStandInPipe(&error, driver->othersStandIn);
     if (pipe != INVALID_HANDLE_VALUE) {
         UseStandIn(driver, pipe, opening->loaderTried);
         return Finish(opening, kZavirOpened);

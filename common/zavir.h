@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include "standin_pipe.h"
 #include "zavir_wire.h"
 
 #define ZAVIR_DEVICE_NAME "\\\\.\\ZAVIR.VXD"
@@ -50,6 +51,7 @@ struct ZavirDriver {
     DWORD reopenAt;    // GetTickCount from which a closed pipe may be reopened
     DWORD loaderAt;    // and from which the loader may be started again
     BOOL calibrating;  // our calibration mode, given again to a reopened pipe
+    StandInSearch othersStandIn;  // how the open looks beyond our own stand-in
 };
 
 // An open under way: the stand-in may still be starting.
@@ -76,6 +78,10 @@ enum ZavirOpenStep { kZavirOpened, kZavirOpenWaiting, kZavirOpenFailed };
 // pipe opens, the loader ends without serving, or ZAVIR_OPEN_LIMIT_MS
 // have passed.
 ZavirOpenStep BeginZavirOpen(ZavirDriver* driver, ZavirOpening* opening);
+// The same, looking with others (OtherUsersStandInName) where our own
+// user has no stand-in, then and whenever the pipe is opened again.
+ZavirOpenStep BeginZavirOpenWith(ZavirDriver* driver, ZavirOpening* opening,
+                                 StandInSearch others);
 ZavirOpenStep ContinueZavirOpen(ZavirDriver* driver, ZavirOpening* opening);
 // What to tell the user of a failed open that was a refusal (the stand-in
 // is someone else's, or this program may not start it); NULL when there is

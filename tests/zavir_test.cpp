@@ -218,6 +218,61 @@ TEST_F(ZavirTest, OnlyAStandInOfTheProgramsOwnSessionUserAndLevelIsAccepted) {
     }
 }
 
+TEST_F(ZavirTest, AnAdministratorsSearchFindsOnlyTheStandInOfTheHivesOwnUser) {
+    const std::string other = "S-1-5-21-1-2-3-1001";  // the pipe's other owner
+    struct {
+        bool search;      // the calibration tool searches; the user's programs don't
+        std::string hive;
+        const char* value;
+        bool pipeOfOther;
+        const char* hidden;
+        bool ownToo;      // our own hive names it as well
+        DWORD error;
+    } rows[] = {
+        {true, other, "1", true, "", false, ERROR_SUCCESS},
+        {false, other, "1", true, "", false, ERROR_FILE_NOT_FOUND},
+        {true, other, "1", false, "", false, ERROR_ACCESS_DENIED},  // not the hive's user's
+        {true, other + "_Classes", "1", true, "", false, ERROR_FILE_NOT_FOUND},
+        {true, ".DEFAULT", "1", true, "", false, ERROR_FILE_NOT_FOUND},
+        {true, other, "2", true, "", false, ERROR_FILE_NOT_FOUND},  // another session's
+        {true, other, "1", true, "ConvertStringSidToSidA", false, ERROR_FILE_NOT_FOUND},
+        {true, other, "1", false, "", true, ERROR_SUCCESS},  // our own comes first
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.search << " " << row.hive << " " << row.value
+                                        << row.hidden << row.ownToo);
+        fake::Reset();
+        fake::SetStandInPresent(true);
+        if (!row.ownToo) WithdrawStandInName(fake::StandInPipeName().c_str());
+        fake::RegPutString("HKU\\" + row.hive + "\\" STANDIN_NAME_KEY, row.value,
+                           fake::StandInPipeName());
+        fake::SetStandInOwnedByOtherUser(row.pipeOfOther);
+        fake::HideExport(row.hidden);
+        DWORD error = 0xffffffff;
+        HANDLE pipe = OpenStandInPipe(&error, row.search ? OtherUsersStandInName : NULL);
+        EXPECT_EQ(error, row.error);
+        EXPECT_EQ(pipe != INVALID_HANDLE_VALUE, row.error == ERROR_SUCCESS);
+        if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
+    }
+    // The open keeps searching when it opens the pipe again.
+    fake::Reset();
+    fake::SetStandInPresent(true);
+    WithdrawStandInName(fake::StandInPipeName().c_str());
+    fake::RegPutString("HKU\\" + other + "\\" STANDIN_NAME_KEY, "1", fake::StandInPipeName());
+    fake::SetStandInOwnedByOtherUser(true);
+    ZavirDriver d;
+    ZavirOpening opening;
+    ASSERT_EQ(BeginZavirOpenWith(&d, &opening, OtherUsersStandInName), kZavirOpened);
+    fake::EndStandIn();
+    SendHandOver(&d);  // the pipe broke
+    fake::SetStandInPresent(true);
+    WithdrawStandInName(fake::StandInPipeName().c_str());
+    fake::PassTime(1000);
+    SendHandOver(&d);
+    EXPECT_EQ(fake::DeviceRequests().size(), 1u);
+    CloseZavirDriver(&d);
+}
+
 TEST_F(ZavirTest, OnlyATokenAtItsUsersUsualLevelServesOrStartsTheLoader) {
     const DWORD kDefault = 1, kFull = 2, kLimited = 3;
     struct {

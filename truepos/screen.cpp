@@ -115,7 +115,10 @@ void ShowFirstTarget(HWND dialog) {
 }
 
 void StartDialog(HWND dialog) {
-    ZavirOpenStep step = BeginZavirOpen(&g_screen.driver, &g_screen.opening);
+    // An administrator may calibrate in a standard user's session, through
+    // that user's stand-in.
+    ZavirOpenStep step =
+        BeginZavirOpenWith(&g_screen.driver, &g_screen.opening, OtherUsersStandInName);
     if (step == kZavirOpenFailed) {
         TellNoDriver(dialog);
         return;

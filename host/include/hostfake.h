@@ -39,7 +39,8 @@ void SetVersion(DWORD version);
 // looked at) unless hidden: a hidden one answers NULL, as on a system
 // that lacks it.  Known: ProcessIdToSessionId, CancelIo,
 // GetNamedPipeServerSessionId, GetTokenInformation (TokenUser: the user
-// S-1-5-21-1-2-3-1000), GetSecurityInfo (a pipe's owner), and OpenProcessToken, LookupPrivilegeValueA
+// S-1-5-21-1-2-3-1000), GetSecurityInfo (a pipe's owner: that user, or S-1-5-21-1-2-3-1001),
+// ConvertStringSidToSidA, and OpenProcessToken, LookupPrivilegeValueA
 // and AdjustTokenPrivileges, which are recorded as calls like the
 // platform's own.
 void HideExport(const std::string& name);
@@ -47,7 +48,8 @@ void HideExport(const std::string& name);
 void SetSessionId(DWORD session);
 
 // ---- registry -----------------------------------------------------------
-// Paths are "HKLM\..." or "HKCU\...", matched without regard to case.
+// Paths are "HKLM\...", "HKCU\..." or "HKU\<SID>\..." (the hives of the users
+// logged on), matched without regard to case.
 void RegMakeKey(const std::string& path);
 void RegPut(const std::string& path, const std::string& value, DWORD type,
             const std::vector<uint8_t>& data);

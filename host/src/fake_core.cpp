@@ -1,6 +1,8 @@
 #include <strings.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <set>
 #include <vector>
 
@@ -141,6 +143,30 @@ BOOL WINAPI FakeChangeWindowMessageFilterEx(HWND window, UINT message, DWORD act
     return window != nullptr;
 }
 
+// "S-1-<authority>-<sub>..." as a SID in a buffer of its own (the fake's
+// LocalFree frees nothing); FALSE for any other text.
+BOOL WINAPI FakeConvertStringSidToSidA(LPCSTR text, void** sid) {
+    static BYTE buffer[8 + 4 * 15];
+    unsigned long parts[17];
+    int count = 0;
+    const char* p = text;
+    if (strncmp(p, "S-1", 3) != 0) return FALSE;
+    for (p += 3; *p == '-' && count < 17;) {
+        char* end;
+        parts[count++] = strtoul(p + 1, &end, 10);
+        if (end == p + 1) return FALSE;
+        p = end;
+    }
+    if (*p != '\0' || count < 2) return FALSE;
+    memset(buffer, 0, sizeof buffer);
+    buffer[0] = 1;
+    buffer[1] = (BYTE)(count - 1);
+    buffer[7] = (BYTE)parts[0];
+    for (int i = 1; i < count; ++i) memcpy(buffer + 8 + 4 * (i - 1), &parts[i], 4);
+    *sid = buffer;
+    return TRUE;
+}
+
 struct Export {
     const char* name;
     FARPROC function;
@@ -152,6 +178,7 @@ const Export kExports[] = {
     {"OpenProcessToken", (FARPROC)(void*)FakeOpenProcessToken},
     {"GetTokenInformation", (FARPROC)(void*)FakeGetTokenInformation},
     {"GetSecurityInfo", (FARPROC)(void*)internal::FakeGetSecurityInfo},
+    {"ConvertStringSidToSidA", (FARPROC)(void*)FakeConvertStringSidToSidA},
     {"LookupPrivilegeValueA", (FARPROC)(void*)FakeLookupPrivilegeValueA},
     {"AdjustTokenPrivileges", (FARPROC)(void*)FakeAdjustTokenPrivileges},
     {"ChangeWindowMessageFilterEx", (FARPROC)(void*)FakeChangeWindowMessageFilterEx},

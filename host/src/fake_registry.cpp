@@ -43,6 +43,7 @@ struct Key {
 
 Key g_hklm{"HKLM", {}, {}};
 Key g_hkcu{"HKCU", {}, {}};
+Key g_hku{"HKU", {}, {}};
 std::set<std::string> g_denied;    // lower-case full paths
 std::set<std::string> g_readOnly;  // likewise: only KEY_READ opens them
 std::vector<REGSAM> g_masks;
@@ -73,6 +74,7 @@ Key* RootOf(const std::string& name) {
     std::string n = Lower(name);
     if (n == "hklm" || n == "hkey_local_machine") return &g_hklm;
     if (n == "hkcu" || n == "hkey_current_user") return &g_hkcu;
+    if (n == "hku" || n == "hkey_users") return &g_hku;
     return nullptr;
 }
 
@@ -98,6 +100,7 @@ Key* Walk(const std::string& fullPath, bool create, bool* created = nullptr) {
 std::string RootName(HKEY root) {
     if (root == HKEY_LOCAL_MACHINE) return "HKLM";
     if (root == HKEY_CURRENT_USER) return "HKCU";
+    if (root == HKEY_USERS) return "HKU";
     auto it = g_open.find(root);
     if (it != g_open.end()) return it->second.path;
     return Format("?%p", (void*)root);
@@ -124,7 +127,7 @@ bool Windows9x() { return (GetVersion() & 0x80000000u) != 0; }
 
 Key* KeyOf(HKEY h) {
     auto it = g_open.find(h);
-    if (it == g_open.end()) return nullptr;
+    if (it == g_open.end()) return RootOf(RootName(h));  // a root itself, or none
     return Walk(it->second.path, false);
 }
 
@@ -150,6 +153,8 @@ void ResetRegistry() {
     g_hklm.subkeys.clear();
     g_hkcu.values.clear();
     g_hkcu.subkeys.clear();
+    g_hku.values.clear();
+    g_hku.subkeys.clear();
     g_denied.clear();
     g_readOnly.clear();
     g_masks.clear();
