@@ -192,9 +192,11 @@ void AbandonZavirOpen(ZavirOpening* opening) {
     opening->loader = NULL;
 }
 
-BOOL OpenZavirDriver(ZavirDriver* driver) {
+BOOL OpenZavirDriver(ZavirDriver* driver) { return OpenZavirDriverWith(driver, NULL, NULL); }
+
+BOOL OpenZavirDriverWith(ZavirDriver* driver, StandInSearch others, const char** refusal) {
     ZavirOpening opening;
-    ZavirOpenStep step = BeginZavirOpen(driver, &opening);
+    ZavirOpenStep step = BeginZavirOpenWith(driver, &opening, others);
     while (step == kZavirOpenWaiting) {
         if (opening.loader)
             WaitForSingleObject(opening.loader, ZAVIR_OPEN_POLL_MS);
@@ -202,6 +204,7 @@ BOOL OpenZavirDriver(ZavirDriver* driver) {
             Sleep(ZAVIR_OPEN_POLL_MS);
         step = ContinueZavirOpen(driver, &opening);
     }
+    if (refusal) *refusal = opening.refusal;
     return step == kZavirOpened;
 }
 

@@ -92,6 +92,9 @@ void AbandonZavirOpen(ZavirOpening* opening);
 
 // The same open, waiting for its end.  FALSE when there is no driver.
 BOOL OpenZavirDriver(ZavirDriver* driver);
+// The same, searching with others; a failure that was a refusal leaves
+// its ZavirRefusal text in *refusal (NULL otherwise).
+BOOL OpenZavirDriverWith(ZavirDriver* driver, StandInSearch others, const char** refusal);
 
 // The device alone, opened as OpenZavirDriver tries it first (which loads a
 // dynamic driver that stays loaded while the handle is open).

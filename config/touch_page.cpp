@@ -51,9 +51,12 @@ void StartPage(HWND dialog) {
     SendMessageA(dialog, WM_SETTEXT, 0, (LPARAM)kTitle);
     SetDlgItemTextA(dialog, IDC_TEST_LINE, kHowTo);
     SetFocus(GetDlgItem(dialog, IDC_TEST_END));
-    // The touch service runs, so the driver or its stand-in is up.
-    if (!OpenZavirDriver(&g_driver)) {
-        MessageBoxA(dialog, kNoDriverText, kNoDriverCaption, MB_ICONEXCLAMATION | MB_OK);
+    // The touch service runs, so the driver or its stand-in is up; an
+    // administrator in a standard user's session finds that user's.
+    const char* refusal = NULL;
+    if (!OpenZavirDriverWith(&g_driver, OtherUsersStandInName, &refusal)) {
+        MessageBoxA(dialog, refusal ? refusal : kNoDriverText, kNoDriverCaption,
+                    MB_ICONEXCLAMATION | MB_OK);
         EndDialog(dialog, -1);
     }
 }

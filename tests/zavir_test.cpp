@@ -261,8 +261,9 @@ TEST_F(ZavirTest, AnAdministratorsSearchFindsOnlyTheStandInOfTheHivesOwnUser) {
     fake::RegPutString("HKU\\" + other + "\\" STANDIN_NAME_KEY, "1", fake::StandInPipeName());
     fake::SetStandInOwnedByOtherUser(true);
     ZavirDriver d;
-    ZavirOpening opening;
-    ASSERT_EQ(BeginZavirOpenWith(&d, &opening, OtherUsersStandInName), kZavirOpened);
+    const char* refusal = "";
+    ASSERT_TRUE(OpenZavirDriverWith(&d, OtherUsersStandInName, &refusal));
+    EXPECT_EQ(refusal, nullptr);
     fake::EndStandIn();
     SendHandOver(&d);  // the pipe broke
     fake::SetStandInPresent(true);
@@ -315,6 +316,9 @@ TEST_F(ZavirTest, OnlyATokenAtItsUsersUsualLevelServesOrStartsTheLoader) {
     ASSERT_NE(ZavirRefusal(&opening), nullptr);
     EXPECT_THAT(ZavirRefusal(&opening), ::testing::HasSubstr("administrator"));
     EXPECT_EQ(fake::OpenProcessHandles(), 0);
+    const char* refusal = NULL;
+    EXPECT_FALSE(OpenZavirDriverWith(&d, OtherUsersStandInName, &refusal));
+    EXPECT_EQ(refusal, ZavirRefusal(&opening));
     standing.linkedLevel = 0x3000;
     fake::SetTokenStanding(standing);
     EXPECT_EQ(BeginZavirOpen(&d, &opening), kZavirOpenWaiting);
