@@ -243,13 +243,18 @@ TEST_F(SettingsTest, RemoveKeepsTheParentWhileItHoldsAnotherProduct) {
 }
 
 TEST_F(SettingsTest, RemoveKeepsTheParentWhileItHoldsAValue) {
-    TouchSettings s{};
-    BOOL created;
-    CreateOrLoadSettings(&s, &created);
-    fake::RegPutDword("HKLM\\software\\corvale", "Licence", 7);
-    RemoveSettings();
-    EXPECT_FALSE(fake::RegKeyExists(kKey));
-    EXPECT_EQ(fake::RegDword("HKLM\\software\\corvale", "Licence"), 7u);
+    // A name too long for the enumeration's buffer still counts.
+    for (size_t length : {7u, 259u, 260u}) {
+        fake::Reset();
+        TouchSettings s{};
+        BOOL created;
+        CreateOrLoadSettings(&s, &created);
+        const std::string name(length, 'L');
+        fake::RegPutDword("HKLM\\software\\corvale", name, 7);
+        RemoveSettings();
+        EXPECT_FALSE(fake::RegKeyExists(kKey)) << length;
+        EXPECT_EQ(fake::RegDword("HKLM\\software\\corvale", name), 7u) << length;
+    }
 }
 
 TEST_F(SettingsTest, RemoveOnAMissingKeyTouchesNothing) {

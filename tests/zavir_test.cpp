@@ -458,16 +458,17 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<LoaderCase>& info) { return info.param.name; });
 
 TEST_F(ZavirTest, OverLongSystemDirectoryMeansNoLoader) {
-    // One that doesn't fit a path buffer at all, and one that leaves no
-    // room for the loader's name.
-    for (size_t length : {300u, 250u}) {
+    // The loader's path is the directory, "\\STARTVXD.EXE" and a terminator in
+    // MAX_PATH: 246 characters fit exactly, 247 leave no room.
+    for (size_t length : {246u, 247u, 250u, 300u}) {
         fake::Reset();
         std::string directory = "C:\\" + std::string(length - 3, 'w');
         fake::SetSystemDir(directory);
         InstallLoader({0, -1}, directory + "\\STARTVXD.EXE");
         ZavirDriver d;
-        EXPECT_FALSE(OpenZavirDriver(&d)) << length;
-        EXPECT_EQ(fake::CountOf("CreateProcessA"), 0u) << length;
+        EXPECT_EQ(OpenZavirDriver(&d), length == 246) << length;
+        EXPECT_EQ(fake::CountOf("CreateProcessA"), length == 246 ? 1u : 0u) << length;
+        CloseZavirDriver(&d);
     }
 }
 
@@ -591,6 +592,8 @@ TEST_F(ZavirTest, OversizedBuffersAreRefused) {
     EXPECT_FALSE(ZavirRequest(&d, kPacketRequest, big, 17, big, 16));  // one byte past a frame
     EXPECT_FALSE(ZavirRequest(&d, kPacketRequest, big, 16, big, 17));
     EXPECT_TRUE(fake::DeviceRequests().empty());
+    EXPECT_TRUE(ZavirRequest(&d, kPacketRequest, big, 16, big, 16));  // a whole frame
+    EXPECT_EQ(fake::DeviceRequests().size(), 1u);
     CloseZavirDriver(&d);
 }
 
