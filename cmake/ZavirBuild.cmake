@@ -19,9 +19,12 @@ else()
   # Link-time optimisation: the code is generated once for the whole program
   # (about 3 KB less on the medium).  -Oz: size before speed even where
   # -Os would take speed (about 900 bytes less; nothing here is CPU-bound).
+  # -malign-data=abi: arrays at their type's alignment, not padded to 32
+  # bytes for vector loads these programs never make (about 750 bytes).
   add_compile_options(-Wall -Oz -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-                      -ffunction-sections -fno-ident -flto)
-  add_link_options(-static -s -Wl,--gc-sections -Wl,--no-insert-timestamp -flto -Oz)
+                      -ffunction-sections -fno-ident -flto -malign-data=abi)
+  add_link_options(-static -s -Wl,--gc-sections -Wl,--no-insert-timestamp -flto -Oz
+                   -malign-data=abi)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     # Windows 95/98/ME: Windows 4.0 headers and PE header, no ASLR or NX,
     # no relocations (Windows 9x loads a program at its own base, always).
