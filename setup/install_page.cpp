@@ -67,9 +67,9 @@ void SetCommandInCreatedKey(HKEY root, const char* path, const char* name, const
     SetTextInCreatedKey(root, path, name, command);
 }
 
-// Takes the current user's Programs folder only when the whole value,
-// with its terminating zero, came back: a longer or unterminated value
-// leaves the folder empty.
+// Takes the current user's Programs folder only when the whole text,
+// with its terminating zero, came back: a longer or unterminated value,
+// or one that isn't text, leaves the folder empty.
 void ReadProgramsFolder(void) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, kShellFoldersKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
@@ -78,7 +78,8 @@ void ReadProgramsFolder(void) {
     DWORD size = sizeof value;
     DWORD type = 0;
     LONG result = RegQueryValueExA(key, "Programs", NULL, &type, (LPBYTE)value, &size);
-    if (result == ERROR_SUCCESS && size <= sizeof value && memchr(value, '\0', size) != NULL)
+    if (result == ERROR_SUCCESS && type == REG_SZ &&
+        size <= sizeof value && memchr(value, '\0', size) != NULL)
         lstrcpyA(ProgramsFolder, value);
     RegCloseKey(key);
 }
@@ -91,7 +92,10 @@ void ShowStatus(HWND page, const char* text) {
 
 // The status line says OK only when the settings and every file that the
 // medium carries are in place; each failure has told the user already.
+// The timer goes first: a message box's modal loop would deliver the next
+// tick, and the work must run once.
 void Install(HWND page) {
+    KillTimer(page, kInstallTimer);
     WriteStartupEntries();
     BOOL saved = SaveSettings();
     if (!saved) MessageBoxA(page, kNotSavedText, kNotSavedCaption, MB_ICONEXCLAMATION | MB_OK);
@@ -100,7 +104,6 @@ void Install(HWND page) {
     HWND reboot = GetDlgItem(page, IDC_REBOOT);
     EnableWindow(reboot, TRUE);
     SetFocus(reboot);
-    KillTimer(page, kInstallTimer);
 }
 
 }  // namespace
@@ -169,7 +172,7 @@ INT_PTR CALLBACK InstallPageProc(HWND page, UINT msg, WPARAM wParam, LPARAM) {
             EnableWindow(GetDlgItem(page, IDC_REBOOT), FALSE);
             return TRUE;
         case WM_TIMER:
-            // All the work happens in this one tick; the timer ends with it.
+            // All the work happens in this one tick, which ends the timer.
             if (wParam == kInstallTimer) Install(page);
             return TRUE;
         case WM_COMMAND:

@@ -716,6 +716,15 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     Record("MessageBoxA", Format("%s, %s, %s, 0x%x", Describe(owner).c_str(), Quote(text).c_str(),
                                  Quote(caption).c_str(), type));
     g_boxes.push_back({owner, text ? text : "", caption ? caption : "", type});
+    // A box's modal loop goes on dispatching the thread's timers, to
+    // windows it has disabled too; one tick each, and no box in a box.
+    static bool inBox = false;
+    if (!inBox) {
+        inBox = true;
+        std::vector<TimerInfo> live = g_timers;
+        for (const TimerInfo& t : live) Tick(t.hwnd, t.id);
+        inBox = false;
+    }
     return g_boxAnswer;
 }
 

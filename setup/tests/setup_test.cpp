@@ -454,9 +454,11 @@ TEST_F(SetupTest, InstallationWritesEntriesThenCopiesInOrder) {
     EXPECT_THAT(fake::ArgsOf("RegOpenKeyExA"), Contains(kShell + ", KEY_READ"s));
     EXPECT_THAT(fake::ArgsOf("SetTimer"), ElementsAre("dialog 125, 1, 200, NULL"));
 
-    // What the tick did, in order: entries, the save, the folder, the copies.
-    std::vector<std::string> work, expected = {"DoubleClickHeight", "DoubleClickWidth",
-                                               "DoubleClickSpeed", "Zavir", "Zavir"};
+    // What the tick did, in order: the timer's end, entries, the save, the
+    // folder, the copies.
+    std::vector<std::string> work, expected = {"dialog 125, 1", "DoubleClickHeight",
+                                               "DoubleClickWidth", "DoubleClickSpeed",
+                                               "Zavir", "Zavir"};
     for (int i = 0; i < kSettingCount; ++i) expected.push_back(SettingName(i));
     const std::string folder = kPrograms + "\\ZAVIR"s;
     expected.push_back("\"" + folder + "\", sa=NULL");
@@ -467,7 +469,6 @@ TEST_F(SetupTest, InstallationWritesEntriesThenCopiesInOrder) {
     }
     expected.push_back("dialog 125, 1072, \"Installation Driver OK !!\"");
     expected.push_back("control 1044, 1");
-    expected.push_back("dialog 125, 1");
     bool ticked = false;
     for (const fake::Call& call : fake::Calls()) {
         ticked = ticked || call.name == "EnableWindow";  // Reboot disabled: waiting for the tick
@@ -524,6 +525,17 @@ TEST_F(SetupTest, WhatCouldNotBeInstalledIsToldAndNeverReportedOk) {
         {[&] {
              fake::RegPut(kShell, "Programs", REG_SZ,
                           std::vector<uint8_t>(kPrograms, kPrograms + strlen(kPrograms)));
+             folder = "C:\\ZAVIR";
+         },
+         "\\ZAVIR\\TOUCH.EXE", kSys, 4, {}},
+        {[&] {
+             fake::RegPut(kShell, "Programs", REG_DWORD, {0x41, 0, 0, 0});
+             folder = "C:\\ZAVIR";
+         },
+         "\\ZAVIR\\TOUCH.EXE", kSys, 4, {}},
+        {[&] {
+             fake::RegPut(kShell, "Programs", REG_BINARY,
+                          std::vector<uint8_t>(kPrograms, kPrograms + strlen(kPrograms) + 1));
              folder = "C:\\ZAVIR";
          },
          "\\ZAVIR\\TOUCH.EXE", kSys, 4, {}},
