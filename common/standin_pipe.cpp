@@ -23,11 +23,13 @@ const BYTE kMandatoryLabelAce = 0x11;
 
 FARPROC Kernel32Function(const char* name) { return SystemFunction("kernel32.dll", name); }
 
+// FALSE only where the system can't say (before Vista); a query that fails
+// gives a session that is nobody's.
 BOOL ServerSessionOf(HANDLE pipe, DWORD* session) {
     ServerSessionFn query = (ServerSessionFn)(void*)Kernel32Function("GetNamedPipeServerSessionId");
     ULONG id = 0;
-    if (!query || !query(pipe, &id)) return FALSE;
-    *session = id;
+    if (!query) return FALSE;
+    *session = query(pipe, &id) ? id : 0xFFFFFFFF;
     return TRUE;
 }
 
@@ -137,9 +139,11 @@ HANDLE OpenStandInPipe(DWORD* error, StandInSearch others) {
     char name[ZAVIR_PIPE_NAME_SIZE];
     BYTE publisher[USER_SID_SIZE];
     BOOL publisherKnown = TRUE;
+    StandInServerFacts facts;
+    facts.searched = FALSE;
     if (PublishedStandInName(name)) {
         publisherKnown = CurrentUserSid(publisher, sizeof publisher);
-    } else if (!others || !others(name, publisher)) {
+    } else if (!others || !(facts.searched = others(name, publisher))) {
         *error = ERROR_FILE_NOT_FOUND;
         return INVALID_HANDLE_VALUE;
     }
@@ -153,7 +157,6 @@ HANDLE OpenStandInPipe(DWORD* error, StandInSearch others) {
         *error = why == ERROR_PIPE_BUSY || why == ERROR_ACCESS_DENIED ? why : ERROR_FILE_NOT_FOUND;
         return INVALID_HANDLE_VALUE;
     }
-    StandInServerFacts facts;
     facts.serverSession = 0;
     facts.sessionKnown = ServerSessionOf(pipe, &facts.serverSession);
     facts.ownSession = CurrentSessionId();
@@ -173,6 +176,9 @@ HANDLE OpenStandInPipe(DWORD* error, StandInSearch others) {
 
 BOOL StandInServerAcceptable(const StandInServerFacts* facts) {
     if (facts->sessionKnown && facts->serverSession != facts->ownSession) return FALSE;
+    // Another user's hive is tied to this session by the session alone
+    // (before Vista, any user logged on elsewhere could name one).
+    if (facts->searched && !facts->sessionKnown) return FALSE;
     // A server whose owner or level can't be learnt is refused: pointer
     // input is handed only to a pipe known to be ours.
     if (!facts->ownerKnown || !facts->ownedByPublisher) return FALSE;

@@ -75,6 +75,7 @@ BOOL TokenLevel(HANDLE token, DWORD* level, DWORD* error);
 // can't tell refuses the server.  Integrity levels exist from Windows
 // Vista on; where we have one, the pipe's label must be learnt too.
 struct StandInServerFacts {
+    BOOL searched;  // the name came from another user's hive
     BOOL sessionKnown;
     DWORD serverSession;
     DWORD ownSession;

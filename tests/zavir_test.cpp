@@ -175,6 +175,7 @@ TEST_F(ZavirTest, OnlyAStandInOfTheProgramsOwnSessionUserAndLevelIsAccepted) {
     } rows[] = {{1, false, "", kNoLevels, 0, true},
                 {2, false, "", kNoLevels, 0, false},
                 {2, false, "GetNamedPipeServerSessionId", kNoLevels, 0, true},
+                {fake::kUnknownSession, false, "", kNoLevels, 0, false},
                 {1, true, "", kNoLevels, 0, false},
                 // An owner that can't be learnt refuses the server.
                 {1, false, "GetSecurityInfo", kNoLevels, 0, false},
@@ -236,6 +237,7 @@ TEST_F(ZavirTest, AnAdministratorsSearchFindsOnlyTheStandInOfTheHivesOwnUser) {
         {true, ".DEFAULT", "1", true, "", false, ERROR_FILE_NOT_FOUND},
         {true, other, "2", true, "", false, ERROR_FILE_NOT_FOUND},  // another session's
         {true, other, "1", true, "ConvertStringSidToSidA", false, ERROR_FILE_NOT_FOUND},
+        {true, other, "1", true, "GetNamedPipeServerSessionId", false, ERROR_ACCESS_DENIED},
         {true, other, "1", false, "", true, ERROR_SUCCESS},  // our own comes first
     };
     for (const auto& row : rows) {

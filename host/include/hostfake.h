@@ -153,6 +153,7 @@ void EndStandIn();
 // The session GetNamedPipeServerSessionId reports for the stand-in's pipe
 // (by default the program's own).
 void SetStandInSession(DWORD session);
+const DWORD kUnknownSession = 0xFFFFFFFF;  // the server's session can't be read
 // The stand-in's pipe belongs to another user than the program's.
 void SetStandInOwnedByOtherUser(bool other);
 // The integrity level of the stand-in pipe's label (0: no label).

@@ -397,6 +397,7 @@ BOOL WINAPI FakeCancelIo(HANDLE h) {
 BOOL WINAPI FakeGetNamedPipeServerSessionId(HANDLE h, ULONG* session) {
     auto it = g_handles.find(h);
     if (it == g_handles.end() || it->second.kind != kPipe) return Fail(ERROR_INVALID_HANDLE);
+    if (g_standInSession == kUnknownSession) return Fail(ERROR_ACCESS_DENIED);
     *session = g_standInSession >= 0 ? (ULONG)g_standInSession : SessionId();
     return TRUE;
 }
