@@ -57,6 +57,8 @@ TEST(PacketCounter, CountsAtTheWindowsEdgesWhereverTheStreamIsSplit) {
         {"five bytes before the first lead", Join({{1, 2, 3, 4, 5}, kRelease}), {0, 1, 5, 0},
          kGarbled},
         {"a release's tail before", Join({{0xFE, 0xFE}, kTouch}), {1, 0, 0, 2}, kClean},
+        {"three 0xFE before", Join({{0xFE, 0xFE, 0xFE}, kRelease}), {0, 1, 3, 0}, kGarbled},
+        {"0xFE and data before", Join({{0xFE, 0x05}, kRelease}), {0, 1, 2, 0}, kGarbled},
         {"a byte no packet ends in, before", Join({{0x80}, kRelease}), {0, 1, 1, 0}, kGarbled},
         {"a tail and then silence", {0x01, 0x02}, {0, 0, 0, 2}, kSilent},
         {"a release broken by data", Join({{0xFF, 0xFE, 0x05}, kRelease}), {0, 1, 3, 0},
