@@ -175,9 +175,13 @@ void FormatFinding(const FinderSearch* search, char* text, int size) {
     if (size > 0) lstrcpynA(text, line, size);
 }
 
-void FoundSettings(const FinderSetting* found, TouchSettings* settings) {
+SettingMask FoundSettings(const FinderSetting* found, TouchSettings* settings) {
+    settings->ComBaud = found->baud;
+    // As on setup's port page: the stored port keeps its base and IRQ.
+    if (settings->ComPort == found->port->port)
+        return SETTING_BIT(kComPort) | SETTING_BIT(kComBaud);
     settings->ComPort = found->port->port;
     settings->ComBase = found->port->base;
     settings->ComIrq = found->port->irq;
-    settings->ComBaud = found->baud;
+    return kFoundValues;
 }

@@ -76,9 +76,9 @@ void FormatFinderTable(const FinderSearch* search, char* text, int size);
 // found on COM 2 at 9600 baud", or why none was named.
 void FormatFinding(const FinderSearch* search, char* text, int size);
 
-// The four port values of a found setting, in a record of which nothing
-// else is to be written.
-void FoundSettings(const FinderSetting* found, TouchSettings* settings);
+// Puts a found setting into a record loaded with the stored kFoundValues
+// and returns which of them to write; nothing else is to be written.
+SettingMask FoundSettings(const FinderSetting* found, TouchSettings* settings);
 extern const SettingMask kFoundValues;  // ComPort, ComBase, ComIrq, ComBaud
 
 #endif
