@@ -9,16 +9,16 @@ namespace {
 
 const BYTE kLead = 0xFF;
 const BYTE kRelease = 0xFE;
-// A packet's bytes after its lead byte: at most four.
+// A packet's bytes after its lead byte: at most four, a release's two.
 const int kLongestTail = 4;
+const int kReleaseTail = 2;
 
 BOOL IsDataByte(BYTE b) { return b <= 0x7F; }
 
-// The bytes that may close a packet whose lead byte came before the window.
-BOOL CouldEndPacket(BYTE b) { return IsDataByte(b) || b == kRelease; }
-
+// A touch's data bytes or a release's 0xFE bytes, never a mix.
 void SettleLeadingBytes(PacketCounter* c) {
-    if (c->leadingFit && c->leadingBytes <= kLongestTail)
+    if ((c->leadingData && c->leadingBytes <= kLongestTail) ||
+        (c->leadingReleases && c->leadingBytes <= kReleaseTail))
         c->tally.cutBytes += c->leadingBytes;
     else
         c->tally.strayBytes += c->leadingBytes;
@@ -35,7 +35,8 @@ void CountByte(PacketCounter* c, BYTE b) {
     if (!c->leadSeen) {
         if (b != kLead) {
             ++c->leadingBytes;
-            if (!CouldEndPacket(b)) c->leadingFit = FALSE;
+            if (!IsDataByte(b)) c->leadingData = FALSE;
+            if (b != kRelease) c->leadingReleases = FALSE;
             return;
         }
         SettleLeadingBytes(c);
@@ -93,7 +94,7 @@ BOOL AnyWith(const FinderSearch* search, SettingVerdict verdict) {
 
 void StartCounting(PacketCounter* counter) {
     ZeroMemory(counter, sizeof *counter);
-    counter->leadingFit = TRUE;
+    counter->leadingData = counter->leadingReleases = TRUE;
 }
 
 void CountBytes(PacketCounter* counter, const BYTE* bytes, DWORD count) {
@@ -174,9 +175,13 @@ void FormatFinding(const FinderSearch* search, char* text, int size) {
     if (size > 0) lstrcpynA(text, line, size);
 }
 
-void FoundSettings(const FinderSetting* found, TouchSettings* settings) {
+SettingMask FoundSettings(const FinderSetting* found, TouchSettings* settings) {
+    settings->ComBaud = found->baud;
+    // As on setup's port page: the stored port keeps its base and IRQ.
+    if (settings->ComPort == found->port->port)
+        return SETTING_BIT(kComPort) | SETTING_BIT(kComBaud);
     settings->ComPort = found->port->port;
     settings->ComBase = found->port->base;
     settings->ComIrq = found->port->irq;
-    settings->ComBaud = found->baud;
+    return kFoundValues;
 }

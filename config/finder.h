@@ -17,18 +17,19 @@ struct PacketTally {
     LONG cutBytes;    // a packet cut by the window's start or end
 };
 
-// Counts a stream that arrives in pieces.  Up to four bytes before the
-// first lead byte may be the tail of a packet that began before the window
-// opened, and the bytes of a packet still open when it closes may be cut
-// by its end: both count as cut when they could belong to a packet, never
-// as stray.
+// Counts a stream that arrives in pieces.  Up to four data bytes, or up to
+// two 0xFE bytes, before the first lead byte may be the tail of a packet
+// that began before the window opened, and the bytes of a packet still
+// open when it closes may be cut by its end: both count as cut when they
+// could belong to a packet, never as stray.
 struct PacketCounter {
     PacketTally tally;
     BYTE packet[5];     // the packet under way, from its lead byte
     int packetLength;
     BOOL leadSeen;
     int leadingBytes;   // before the first lead byte
-    BOOL leadingFit;    // and each of them could end a packet
+    BOOL leadingData;      // and each of them is a data byte
+    BOOL leadingReleases;  // or each is 0xFE
 };
 
 void StartCounting(PacketCounter* counter);
@@ -75,9 +76,9 @@ void FormatFinderTable(const FinderSearch* search, char* text, int size);
 // found on COM 2 at 9600 baud", or why none was named.
 void FormatFinding(const FinderSearch* search, char* text, int size);
 
-// The four port values of a found setting, in a record of which nothing
-// else is to be written.
-void FoundSettings(const FinderSetting* found, TouchSettings* settings);
+// Puts a found setting into a record loaded with the stored kFoundValues
+// and returns which of them to write; nothing else is to be written.
+SettingMask FoundSettings(const FinderSetting* found, TouchSettings* settings);
 extern const SettingMask kFoundValues;  // ComPort, ComBase, ComIrq, ComBaud
 
 #endif

@@ -142,8 +142,8 @@ void StoreFound(HWND dialog) {
     if (!found) return;
     TouchSettings settings;
     ZeroMemory(&settings, sizeof settings);
-    FoundSettings(found, &settings);
-    if (!SaveSettingValues(&settings, kFoundValues)) {
+    LoadSettingValues(&settings, kFoundValues);
+    if (!SaveSettingValues(&settings, FoundSettings(found, &settings))) {
         TellNotStored(dialog, found);
         return;
     }

@@ -57,6 +57,8 @@ TEST(PacketCounter, CountsAtTheWindowsEdgesWhereverTheStreamIsSplit) {
         {"five bytes before the first lead", Join({{1, 2, 3, 4, 5}, kRelease}), {0, 1, 5, 0},
          kGarbled},
         {"a release's tail before", Join({{0xFE, 0xFE}, kTouch}), {1, 0, 0, 2}, kClean},
+        {"three 0xFE before", Join({{0xFE, 0xFE, 0xFE}, kRelease}), {0, 1, 3, 0}, kGarbled},
+        {"0xFE and data before", Join({{0xFE, 0x05}, kRelease}), {0, 1, 2, 0}, kGarbled},
         {"a byte no packet ends in, before", Join({{0x80}, kRelease}), {0, 1, 1, 0}, kGarbled},
         {"a tail and then silence", {0x01, 0x02}, {0, 0, 0, 2}, kSilent},
         {"a release broken by data", Join({{0xFF, 0xFE, 0x05}, kRelease}), {0, 1, 3, 0},
@@ -146,7 +148,8 @@ TEST(FinderTable, PlansEveryListedPortAndCutsTextToItsBuffer) {
 }
 
 // The page over fake ports: COM1 is missing, COM2 clean only at 9600
-// baud.  The read-only key and a running TOUCH are the e2e cases'.
+// baud; COM1 is stored with a base and IRQ of its own.  The read-only key
+// and a running TOUCH are the e2e cases'.
 class FinderPageTest : public ::testing::Test {
    protected:
     static void SetUpTestSuite() {
@@ -159,6 +162,8 @@ class FinderPageTest : public ::testing::Test {
         fake::RegPutString("HKLM\\hardware\\devicemap\\serialcomm", "\\Device\\Serial1", "COM2");
         fake::AddComPort(2);
         fake::RegPutDword(kKey, "ComPort", 1);
+        fake::RegPutDword(kKey, "ComBase", 0x2E8);
+        fake::RegPutDword(kKey, "ComIrq", 10);
     }
 
     static void Run(std::function<void(HWND)> script) {
@@ -201,6 +206,19 @@ TEST_F(FinderPageTest, NamesTheCleanSettingStoresItAndNeverWrites) {
     EXPECT_EQ(fake::CountOf("WriteFile"), 0u);
     EXPECT_EQ(fake::CountOf("PurgeComm"), 4u);
     EXPECT_TRUE(fake::MessageBoxes().empty());
+}
+
+TEST_F(FinderPageTest, TheStoredPortKeepsItsBaseAndIrq) {
+    fake::RegPutDword(kKey, "ComPort", 2);
+    Run([](HWND d) {
+        Search(d);
+        fake::Click(d, IDC_FINDER_STORE);
+        EXPECT_THAT(fake::Text(d, IDC_FINDER_STATUS), HasSubstr("9600 baud, base 0x2E8, IRQ 10,"));
+        fake::Click(d, IDC_FINDER_CLOSE);
+    });
+    EXPECT_EQ(fake::RegDword(kKey, "ComBase"), 0x2E8u);
+    EXPECT_EQ(fake::RegDword(kKey, "ComIrq"), 10u);
+    EXPECT_EQ(fake::RegDword(kKey, "ComBaud"), 9600u);
 }
 
 TEST_F(FinderPageTest, StopAndCloseEndTheSearchAndFreeThePort) {

@@ -12,6 +12,8 @@ TEST(TouchMarks, DistanceIsRoundedAndSurvivesAnyPointer) {
     struct { LONG dx, dy, want; } cases[] = {
         {0, 0, 0}, {3, 4, 5}, {-3, -4, 5}, {1, 1, 1}, {1, 2, 2}, {2, 2, 3},
         {1023, 767, 1279}, {0x7FFFFFFF, 0, 1 << 20}, {-0x7FFFFFFF - 1, 0x7FFFFFFF, 1482910},
+        {1 << 20, 0, 1 << 20}, {(1 << 20) + 1, 0, 1 << 20}, {0, -(1 << 20), 1 << 20},
+        {0, -(1 << 20) - 1, 1 << 20},
     };
     for (auto& c : cases) EXPECT_EQ(PixelDistance(c.dx, c.dy), c.want) << c.dx << "," << c.dy;
 }
