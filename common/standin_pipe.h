@@ -129,9 +129,11 @@ BOOL CurrentUserSidText(char* text, DWORD size);
 // window message could come from any program on the desktop.  Named for
 // the user where the system has users.
 #define LOADER_END_EVENT_SIZE 256
+#define LOADER_END_PREFIX "ZavirLoaderEnd"
 BOOL LoaderEndEventName(char name[LOADER_END_EVENT_SIZE]);
-// Sets the event; FALSE when there is none to set (no loader, or one of
-// an earlier release, which listens for WM_CLOSE instead).
+// Sets the event; run by an administrator of another account, that of a
+// user logged on in this session.  FALSE when there is none to set (no
+// loader, or one of an earlier release, which listens for WM_CLOSE).
 BOOL AskLoaderToEnd();
 
 enum StandInOutcome {

@@ -276,6 +276,26 @@ TEST_F(ZavirTest, AnAdministratorsSearchFindsOnlyTheStandInOfTheHivesOwnUser) {
     CloseZavirDriver(&d);
 }
 
+TEST_F(ZavirTest, ALoaderIsAskedToEndThroughItsOwnUsersEvent) {
+    // Setup's own user's loader, or one of another user of the session.
+    const std::string other = "S-1-5-21-1-2-3-1001";
+    for (bool own : {true, false}) {
+        fake::Reset();
+        fake::RegMakeKey("HKU\\.DEFAULT");
+        fake::RegMakeKey("HKU\\S-1-5-21-0" + std::string(229, '9'));  // the longest that fits
+        fake::RegMakeKey("HKU\\S-1-5-21-0" + std::string(230, '9'));
+        fake::RegMakeKey("HKU\\" + other);
+        char mine[LOADER_END_EVENT_SIZE];
+        ASSERT_TRUE(LoaderEndEventName(mine));
+        HANDLE event = CreateEventA(NULL, TRUE, FALSE, own ? mine : (LOADER_END_PREFIX "." + other).c_str());
+        EXPECT_TRUE(AskLoaderToEnd()) << own;
+        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0) << own;
+        CloseHandle(event);
+        EXPECT_EQ(fake::CountOf("OpenEventA"), own ? 1u : 4u);
+    }
+    EXPECT_FALSE(AskLoaderToEnd());  // none listens: setup falls back to WM_CLOSE
+}
+
 TEST_F(ZavirTest, OnlyATokenAtItsUsersUsualLevelServesOrStartsTheLoader) {
     const DWORD kDefault = 1, kFull = 2, kLimited = 3;
     struct {

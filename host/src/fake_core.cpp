@@ -167,6 +167,21 @@ BOOL WINAPI FakeConvertStringSidToSidA(LPCSTR text, void** sid) {
     return TRUE;
 }
 
+// And back: "S-1-<authority>-<sub>..." in a buffer of its own.
+BOOL WINAPI FakeConvertSidToStringSidA(void* sid, LPSTR* text) {
+    static char buffer[16 + 11 * 15];
+    const BYTE* s = (const BYTE*)sid;
+    if (s[0] != 1 || s[1] > 15) return FALSE;
+    int at = snprintf(buffer, sizeof buffer, "S-1-%u", s[7]);
+    for (int i = 0; i < s[1]; ++i) {
+        DWORD sub;
+        memcpy(&sub, s + 8 + 4 * i, 4);
+        at += snprintf(buffer + at, sizeof buffer - at, "-%lu", (unsigned long)sub);
+    }
+    *text = buffer;
+    return TRUE;
+}
+
 struct Export {
     const char* name;
     FARPROC function;
@@ -179,6 +194,7 @@ const Export kExports[] = {
     {"GetTokenInformation", (FARPROC)(void*)FakeGetTokenInformation},
     {"GetSecurityInfo", (FARPROC)(void*)internal::FakeGetSecurityInfo},
     {"ConvertStringSidToSidA", (FARPROC)(void*)FakeConvertStringSidToSidA},
+    {"ConvertSidToStringSidA", (FARPROC)(void*)FakeConvertSidToStringSidA},
     {"LookupPrivilegeValueA", (FARPROC)(void*)FakeLookupPrivilegeValueA},
     {"AdjustTokenPrivileges", (FARPROC)(void*)FakeAdjustTokenPrivileges},
     {"ChangeWindowMessageFilterEx", (FARPROC)(void*)FakeChangeWindowMessageFilterEx},
