@@ -98,12 +98,14 @@ BOOL MapRawToScreen(const CornerSet* corners, LONG rawX, LONG rawY, int screenWi
         u -= du;
         v -= dv;
         // Far outside the corners the patch may fold; keep the search
-        // within reach of the screen (raw positions go to 16383).
-        if (u < -1000) u = -1000;
-        if (u > 1000) u = 1000;
-        if (v < -1000) v = -1000;
-        if (v > 1000) v = 1000;
-        converged = Abs(du) + Abs(dv) < 1e-9;
+        // finite, yet wide enough for any raw position past the narrowest
+        // corners, and judge the step against where it has got to.
+        const double kReach = 1e10;
+        if (u < -kReach) u = -kReach;
+        if (u > kReach) u = kReach;
+        if (v < -kReach) v = -kReach;
+        if (v > kReach) v = kReach;
+        converged = Abs(du) + Abs(dv) < 1e-9 * (1 + Abs(u) + Abs(v));
     }
     if (!converged) return FALSE;
     *pixelX = RoundToPixel(u, screenWidth);
