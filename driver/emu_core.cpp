@@ -333,15 +333,18 @@ DWORD StandInPipeMode(DWORD version) {
     return mode;
 }
 
-int StandInPipeSddl(const char* userSid, char* buffer, int capacity) {
+int StandInPipeSddl(const char* userSid, DWORD version, char* buffer, int capacity) {
     if (capacity <= 0) return 0;
     buffer[0] = '\0';
     if (!IsSidString(userSid)) return 0;
     // Protected (no inherited entries); the deny entry first, as Windows
     // orders them: a network logon of the user is refused too.  The user's
-    // administrators may calibrate for them.
+    // administrators may calibrate for them.  Without a label a process of
+    // low integrity could still open the pipe to read, and so hold every
+    // instance; older systems refuse the label.
+    BOOL labels = (version & 0x80000000) == 0 && (version & 0xFF) >= 6;
     const char* parts[] = {"O:", userSid, "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;",
-                           userSid, ")"};
+                           userSid, ")", labels ? "S:(ML;;NWNR;;;ME)" : ""};
     char* end = buffer + capacity - 1;
     char* out = buffer;
     for (unsigned i = 0; i < sizeof parts / sizeof parts[0]; ++i) out = AppendText(out, end, parts[i]);

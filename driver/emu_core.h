@@ -129,9 +129,11 @@ DWORD StandInPipeMode(DWORD version);
 // The pipe's security descriptor in SDDL for the user the stand-in runs
 // as (a SID in string form, "S-1-5-21-..."): that user owns it; that user,
 // SYSTEM and administrators may open it; logons from the network may not,
-// whoever they are.  The serving mutex gets the same.  Returns the length, or 0 and an empty string when the SID is not
-// a SID string or the result does not fit.
-int StandInPipeSddl(const char* userSid, char* buffer, int capacity);
+// whoever they are; from Windows Vista on (GetVersion), nothing below
+// medium integrity may open it at all.  The serving mutex gets the same.
+// Returns the length, or 0 and an empty string when the SID is not a SID
+// string or the result does not fit.
+int StandInPipeSddl(const char* userSid, DWORD version, char* buffer, int capacity);
 
 // The command line after the program name: nothing, or --log FILE (the
 // file name may be quoted).  FALSE for anything else or a name that does

@@ -271,7 +271,7 @@ PSECURITY_DESCRIPTOR BuildPipeSecurity(const char* sid) {
             "ConvertStringSecurityDescriptorToSecurityDescriptorA");
     if (!convertStringSecurityDescriptor) return NULL;
     char sddl[320];
-    int length = StandInPipeSddl(sid, sddl, sizeof sddl);
+    int length = StandInPipeSddl(sid, GetVersion(), sddl, sizeof sddl);
     PSECURITY_DESCRIPTOR descriptor = NULL;
     if (length == 0 || !convertStringSecurityDescriptor(sddl, SDDL_REVISION_1, &descriptor, NULL))
         return NULL;

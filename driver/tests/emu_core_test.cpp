@@ -644,21 +644,25 @@ TEST(StandInPipe, FlagsOfItsInstances) {
 }
 
 TEST(StandInPipe, SecurityNamesTheUserAndSystemAndRefusesTheNetwork) {
+    const DWORD kXp = 0x0A280105, kVista = 0x17700006;
     char sddl[256];
-    int length = StandInPipeSddl("S-1-5-21-3623811015-30300820-1013", sddl, sizeof sddl);
-    EXPECT_STREQ(sddl, "O:S-1-5-21-3623811015-30300820-1013"
-                       "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;S-1-5-21-3623811015-30300820-1013)");
-    EXPECT_EQ((size_t)length, strlen(sddl));
+    const std::string own = "O:S-1-5-21-3623811015-30300820-1013"
+                            "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;S-1-5-21-3623811015-30300820-1013)";
+    for (DWORD version : {kXp, kVista, 0xC0000A04u}) {  // and Windows 98
+        int length = StandInPipeSddl("S-1-5-21-3623811015-30300820-1013", version, sddl, sizeof sddl);
+        EXPECT_EQ(sddl, version == kVista ? own + "S:(ML;;NWNR;;;ME)" : own);
+        EXPECT_EQ((size_t)length, strlen(sddl));
+    }
     // Only a SID string goes in: anything else could add entries.
     const char* bad[] = {"", "S-1-", "S-1-5-21)(A;;GA;;;WD", "WD", "S-2-5-18", NULL};
     for (const char* sid : bad) {
         strcpy(sddl, "junk");
-        EXPECT_EQ(StandInPipeSddl(sid, sddl, sizeof sddl), 0);
+        EXPECT_EQ(StandInPipeSddl(sid, kVista, sddl, sizeof sddl), 0);
         EXPECT_STREQ(sddl, "");
     }
-    int need = StandInPipeSddl("S-1-5-18", sddl, sizeof sddl) + 1;
-    EXPECT_EQ(StandInPipeSddl("S-1-5-18", sddl, need), need - 1);
-    EXPECT_EQ(StandInPipeSddl("S-1-5-18", sddl, need - 1), 0);  // one byte short
+    int need = StandInPipeSddl("S-1-5-18", kVista, sddl, sizeof sddl) + 1;
+    EXPECT_EQ(StandInPipeSddl("S-1-5-18", kVista, sddl, need), need - 1);
+    EXPECT_EQ(StandInPipeSddl("S-1-5-18", kVista, sddl, need - 1), 0);  // one byte short
 }
 
 }  // namespace
