@@ -545,6 +545,8 @@ TEST_F(SetupTest, WhatCouldNotBeInstalledIsToldAndNeverReportedOk) {
         {[] { fake::SetSystemDir("C:\\" + std::string(300, 't')); }, "", "", 4, {vxd, loader}},
         {[&] { medium(243); }, "", kSys, 4, {}},  // "STARTVXD.EXE" makes 255
         {[&] { medium(244); }, "", kSys, 3, {loader, uninstal}},
+        {[] { fake::SetModulePath("C:\\SETUP\\" + std::string(250, 'm')); }, "", kSys, 4,
+         {}},  // a module path of 259 characters
         {[] { fake::SetModulePath("C:\\" + std::string(257, 'm')); }, "", kSys, 0,
          {vxd, loader, touch, uninstal, truepos, config}},
         {[] {
