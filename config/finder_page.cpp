@@ -148,8 +148,9 @@ void StoreFound(HWND dialog) {
         return;
     }
     char text[160];
-    wsprintfA(text, "Stored: COM %ld at %ld baud, base 0x%lX, IRQ %ld, for TOUCH.EXE's next start.", (long)settings.ComPort, (long)settings.ComBaud,
-              (long)settings.ComBase, (long)settings.ComIrq);
+    wsprintfA(text, "Stored: COM %ld at %ld baud, base 0x%lX, IRQ %ld, for TOUCH.EXE's next start.",
+              (long)settings.ComPort, (long)settings.ComBaud, (long)settings.ComBase,
+              (long)settings.ComIrq);
     SetDlgItemTextA(dialog, IDC_FINDER_STATUS, text);
     Enable(dialog, IDC_FINDER_STORE, FALSE);
 }
