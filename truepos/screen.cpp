@@ -305,6 +305,11 @@ INT_PTR CALLBACK CalibrationDialogProc(HWND dialog, UINT message, WPARAM wParam,
         case WM_TIMER:
             if (wParam == kOpenTimer && g_screen.waiting) OnOpenTimer(dialog);
             break;
+        case WM_ENDSESSION:
+            // A calibration the session's end cuts short is given up as
+            // Cancel would: the driver may serve on for the next user.
+            if (wParam) Command(dialog, IDC_CANCEL_BUTTON);
+            break;
         default:
             break;
     }

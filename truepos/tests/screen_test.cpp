@@ -287,11 +287,14 @@ TEST_F(TrueposTest, TwoAttemptsThenOkWithTheirStagesBeepsAndRequests) {
 // OK that can't store (no key, or a standard user's read-only key) says so.
 TEST_F(TrueposTest, CancelRestoresTheStartCornersAndOnlyOkWrites) {
     enum Store { kNone, kStored, kReadOnly };
+    const int kSessionEnds = 0;  // WM_ENDSESSION gives up as Cancel does
     struct {
         Store store;
         int touches, touchesAfterRetry;  // -1: no Retry
         int button;
-    } moments[] = {{kStored, 0, -1, IDC_CANCEL_BUTTON}, {kStored, 2, -1, IDC_CANCEL_BUTTON},
+    } moments[] = {{kStored, 0, -1, kSessionEnds}, {kStored, 2, -1, kSessionEnds},
+                   {kStored, 4, 3, kSessionEnds},
+                   {kStored, 0, -1, IDC_CANCEL_BUTTON}, {kStored, 2, -1, IDC_CANCEL_BUTTON},
                    {kStored, 4, -1, IDC_CANCEL_BUTTON}, {kStored, 4, 0, IDC_CANCEL_BUTTON},
                    {kStored, 4, 3, IDC_CANCEL_BUTTON},  {kStored, 4, 4, IDC_CANCEL_BUTTON},
                    {kNone, 4, -1, IDC_CANCEL_BUTTON},   {kNone, 4, -1, IDC_OK_BUTTON},
@@ -308,8 +311,14 @@ TEST_F(TrueposTest, CancelRestoresTheStartCornersAndOnlyOkWrites) {
             if (m.touchesAfterRetry >= 0) fake::Click(d, IDC_RETRY_BUTTON);
             for (int i = 0; i < m.touchesAfterRetry; ++i) Touch(d, 50 * i, 70 * i);
             Requests();
-            fake::Click(d, m.button);
-            if (m.button == IDC_CANCEL_BUTTON) {
+            if (m.button == kSessionEnds) {
+                fake::Send(d, WM_ENDSESSION, FALSE, 0);  // another program said no
+                EXPECT_TRUE(Requests().empty());
+                fake::Send(d, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+            } else {
+                fake::Click(d, m.button);
+            }
+            if (m.button != IDC_OK_BUTTON) {
                 EXPECT_EQ(Requests(), Join(m.store == kNone ? Traffic() : kStoredCorners,
                                            {{0x22201B, 0, 0}}));
             }
