@@ -23,6 +23,8 @@ typedef BOOL(WINAPI* DisconnectNamedPipeFn)(HANDLE);
 typedef UINT(WINAPI* SendInputFn)(UINT, LPINPUT, int);
 typedef BOOL(WINAPI* CancelIoFn)(HANDLE);
 typedef BOOLEAN(WINAPI* GenRandomFn)(PVOID, ULONG);
+typedef BOOL(WINAPI* AcquireContextFn)(ULONG_PTR*, LPCSTR, LPCSTR, DWORD, DWORD);
+typedef BOOL(WINAPI* CryptGenRandomFn)(ULONG_PTR, DWORD, BYTE*);
 
 // Looked up at run time: Windows 95 lacks SendInput and CancelIo, and
 // Windows 9x has the pipe server calls only as failing stubs.
@@ -34,9 +36,7 @@ CancelIoFn g_cancelIo;
 
 template <typename Fn>
 void Resolve(Fn* fn, const char* module, const char* name) {
-    HMODULE handle = GetModuleHandleA(module);
-    if (!handle) handle = LoadLibraryA(module);
-    *fn = handle ? (Fn)(void*)GetProcAddress(handle, name) : NULL;
+    *fn = (Fn)(void*)SystemFunction(module, name);
 }
 
 CRITICAL_SECTION g_lock;
@@ -292,13 +292,27 @@ HANDLE TakeServingMutex(const char* sid) {
     return mutex;
 }
 
+// Windows 2000 has no RtlGenRandom; its CryptoAPI draws from the same
+// source.  The provider serves this one start and goes with the process.
+BOOL CryptoApiRandom(BYTE* random, DWORD size) {
+    AcquireContextFn acquire;
+    CryptGenRandomFn generate;
+    Resolve(&acquire, "advapi32.dll", "CryptAcquireContextA");
+    Resolve(&generate, "advapi32.dll", "CryptGenRandom");
+    ULONG_PTR provider;
+    return acquire && generate &&
+           acquire(&provider, NULL, NULL, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT | CRYPT_SILENT) &&
+           generate(provider, size, random);
+}
+
 // A name nobody can guess, from the system's random source; FALSE where
 // there is none.
 BOOL MakePipeName(char* name) {
     GenRandomFn genRandom;
     Resolve(&genRandom, "advapi32.dll", "SystemFunction036");
     BYTE random[ZAVIR_PIPE_RANDOM_BYTES];
-    if (!genRandom || !genRandom(random, sizeof random)) return FALSE;
+    if (genRandom ? !genRandom(random, sizeof random) : !CryptoApiRandom(random, sizeof random))
+        return FALSE;
     FormatStandInPipeName(name, CurrentSessionId(), random);
     SecureZeroMemory(random, sizeof random);
     return TRUE;
