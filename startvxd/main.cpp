@@ -17,6 +17,12 @@ typedef DWORD(WINAPI* RegisterServiceProcessFn)(DWORD, DWORD);
 const DWORD kSimpleService = 1;
 
 const int kShuttingDown = 0x2000;  // SM_SHUTTINGDOWN
+// Every kind of message Windows 95 knows.  Today's headers fold later kinds
+// (raw input) into QS_ALLINPUT, which Windows 2000 and 9x refuse: the wait
+// would fail at once, every time, and the loader spin.
+const DWORD kLoaderWakeMask = QS_KEY | QS_MOUSE | QS_POSTMESSAGE | QS_TIMER | QS_PAINT |
+                              QS_HOTKEY | QS_SENDMESSAGE;
+static_assert(kLoaderWakeMask == 0xFF, "no kind of message newer than Windows 95");
 
 // Any program on the desktop can post this window anything: it ends only
 // at a session's end the system confirms, or through its end event.
@@ -86,7 +92,7 @@ void WaitForSessionEnd(void* context) {
     HANDLE end = CreateEndEvent();
     DWORD count = end ? 1 : 0;
     while (DispatchWaitingMessages()) {
-        DWORD woke = MsgWaitForMultipleObjects(count, &end, FALSE, INFINITE, QS_ALLINPUT);
+        DWORD woke = MsgWaitForMultipleObjects(count, &end, FALSE, INFINITE, kLoaderWakeMask);
         if (count == 1 && woke == WAIT_OBJECT_0) break;
     }
     if (end) CloseHandle(end);
