@@ -188,18 +188,29 @@ void ExpectStage(HWND d, int stage) {
 // begins when the pipe opens.
 TEST_F(TrueposTest, WaitsForTheStandInWithTheScreenShown) {
     const char kLoader[] = "C:\\WINDOWS\\SYSTEM\\STARTVXD.EXE";
-    for (bool cancel : {false, true}) {
-        SCOPED_TRACE(cancel);
+    enum { kServes, kCancelled, kNeverServes };
+    for (int way : {kServes, kCancelled, kNeverServes}) {
+        SCOPED_TRACE(way);
+        const bool cancel = way != kServes;
         fake::Reset();
         StoreSettings();
         fake::PutFile(kLoader, "MZ");
-        fake::SetProgram(kLoader, {300, -1});
+        fake::SetProgram(kLoader, {way == kNeverServes ? -1 : 300, -1});
         seen_ = 0;
         Run([&](HWND d) {
             EXPECT_EQ(fake::Window(d).width, 1024);
             EXPECT_EQ(fake::FocusId(), IDC_CANCEL_BUTTON);
             EXPECT_FALSE(fake::Visible(d, 1018));
             EXPECT_EQ(fake::CursorCount(), 0);
+            if (way == kNeverServes) {
+                for (int tick = 0; tick < 51; ++tick) {
+                    fake::PassTime(100);
+                    fake::Tick(d, 1);
+                }
+                EXPECT_TRUE(fake::Timers().empty());
+                EXPECT_TRUE(Requests().empty());
+                return;
+            }
             if (cancel) {
                 fake::Click(d, IDC_CANCEL_BUTTON);
                 return;
@@ -221,7 +232,9 @@ TEST_F(TrueposTest, WaitsForTheStandInWithTheScreenShown) {
         EXPECT_EQ(fake::CursorCount(), 0);
         EXPECT_EQ(fake::OpenDriverHandles(), 0);
         EXPECT_EQ(fake::OpenProcessHandles(), 0);
-        EXPECT_THAT(fake::ArgsOf("EndDialog"), ElementsAre("dialog 115, 0"));
+        EXPECT_THAT(fake::ArgsOf("EndDialog"),
+                    ElementsAre(way == kNeverServes ? "dialog 115, -1" : "dialog 115, 0"));
+        EXPECT_EQ(fake::MessageBoxes().size(), way == kNeverServes ? 1u : 0u);
     }
 }
 
