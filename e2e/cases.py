@@ -57,7 +57,8 @@ class Kit:
         lines = r.stdout.replace("\r\n", "\n").splitlines()
         self.log("ZDRIVE %s -> %s" % (" ".join(str(a) for a in args), lines))
         if expect_ok and r.returncode != 0:
-            raise AssertionError("ZDRIVE %s failed (%d): %s" % (args[0], r.returncode, lines))
+            raise AssertionError("ZDRIVE %s failed (%d): %s %s" % (args[0], r.returncode, lines,
+                                                                  r.stderr[-400:]))
         return lines
 
     def spawn_zdrive(self, *args, stdin=subprocess.DEVNULL):
