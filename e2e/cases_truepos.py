@@ -266,6 +266,23 @@ def truepos_cancel_restores(kit):
     expect_equal(stored_settings(kit), seeded, "the store after Cancel")
 
 
+def truepos_touch_on_cancel(kit):
+    """A touch on Cancel while the targets are up is a click on Cancel and
+    no reading, though the stand-in gives it to the dialog's face."""
+    rig = Rig(kit, SEEDED)
+    rig.start_tool()
+    first = default_raws()
+    rig.touch_target(first[0], 0)
+    rect = rig.controls()[IDC_CANCEL].split("rect=")[1].split()[0].split(",")
+    left, top, right, bottom = (int(n) for n in rect)
+    mark = len(rig.tool_log())
+    rig.controller.tap(*raw_at_pixel(DEFAULT_CORNERS, (left + right) // 2, (top + bottom) // 2))
+    rig.wait_tool_exit()
+    expect_equal(rig.tool_log()[mark:], corner_lines(DEFAULT_CORNERS) + [mode_line(0, 0)],
+                 "a touch on Cancel's requests")
+    expect_equal(stored_settings(kit), SEEDED, "the store after a touch on Cancel")
+
+
 def truepos_retry_cancel(kit):
     """Retry starts a new attempt with the first attempt's corners still in
     force; Cancel then gives back the start corners, not either attempt's."""
@@ -294,7 +311,7 @@ def truepos_retry_cancel(kit):
 
 
 CASES = {f.__name__: f for f in (truepos_calibrate_ok, truepos_cancel_restores,
-                                 truepos_retry_cancel)}
+                                 truepos_touch_on_cancel, truepos_retry_cancel)}
 
 
 # ---------------------------------------------------------------- demo

@@ -238,6 +238,11 @@ void Drop(HWND dialog) {
 // buttons are disabled otherwise, and a stray command is ignored likewise.
 BOOL Reviewing() { return !g_screen.acquiring && g_screen.stage == kReadingCount; }
 
+BOOL OnCancel(HWND dialog, LPARAM where) {
+    POINT point = {(short)LOWORD(where), (short)HIWORD(where)};
+    return ChildWindowFromPoint(dialog, point) == GetDlgItem(dialog, IDC_CANCEL_BUTTON);
+}
+
 void Command(HWND dialog, int id) {
     switch (id) {
         case IDC_OK_BUTTON:
@@ -291,7 +296,6 @@ void ResetCalibrationState() {
 }
 
 INT_PTR CALLBACK CalibrationDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    (void)lParam;
     switch (message) {
         case WM_INITDIALOG:
             StartDialog(dialog);
@@ -300,7 +304,12 @@ INT_PTR CALLBACK CalibrationDialogProc(HWND dialog, UINT message, WPARAM wParam,
             Command(dialog, LOWORD(wParam));
             break;
         case WM_LBUTTONUP:
-            TakeReading(dialog);
+            // The stand-in gives every calibration touch to the dialog's
+            // face: one on Cancel is a click on Cancel, and no reading.
+            if (g_screen.acquiring && OnCancel(dialog, lParam))
+                Command(dialog, IDC_CANCEL_BUTTON);
+            else
+                TakeReading(dialog);
             break;
         case WM_TIMER:
             if (wParam == kOpenTimer && g_screen.waiting) OnOpenTimer(dialog);

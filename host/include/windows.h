@@ -601,6 +601,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND own
                                LPARAM param);
 BOOL WINAPI EndDialog(HWND dialog, INT_PTR result);
 HWND WINAPI GetDlgItem(HWND dialog, int id);
+HWND WINAPI ChildWindowFromPoint(HWND parent, POINT point);
 int WINAPI GetDlgCtrlID(HWND hwnd);
 BOOL WINAPI ShowWindow(HWND hwnd, int command);
 BOOL WINAPI IsWindowVisible(HWND hwnd);

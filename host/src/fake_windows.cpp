@@ -542,6 +542,23 @@ HWND WINAPI GetDlgItem(HWND dialog, int id) {
     return Live(h) ? h : nullptr;
 }
 
+// A child whose place (set by SetWindowPos, sized by its template) holds the
+// point in the parent's client area; the parent itself when none does.
+HWND WINAPI ChildWindowFromPoint(HWND parent, POINT point) {
+    Record("ChildWindowFromPoint", Format("%s, %ld, %ld", Describe(parent).c_str(),
+                                          (long)point.x, (long)point.y));
+    Win* p = Live(parent);
+    if (!p) return nullptr;
+    for (HWND h : g_order) {
+        Win* c = Live(h);
+        if (c && c->info.parent == parent && point.x >= c->info.x &&
+            point.x < c->info.x + c->info.width && point.y >= c->info.y &&
+            point.y < c->info.y + c->info.height)
+            return h;
+    }
+    return parent;
+}
+
 int WINAPI GetDlgCtrlID(HWND hwnd) {
     Win* w = Find(hwnd);
     return w ? w->info.id : 0;

@@ -301,12 +301,14 @@ TEST_F(TrueposTest, TwoAttemptsThenOkWithTheirStagesBeepsAndRequests) {
 TEST_F(TrueposTest, CancelRestoresTheStartCornersAndOnlyOkWrites) {
     enum Store { kNone, kStored, kReadOnly };
     const int kSessionEnds = 0;  // WM_ENDSESSION gives up as Cancel does
+    const int kTouchOnCancel = 1;  // a touch the stand-in gives the dialog's face
     struct {
         Store store;
         int touches, touchesAfterRetry;  // -1: no Retry
         int button;
     } moments[] = {{kStored, 0, -1, kSessionEnds}, {kStored, 2, -1, kSessionEnds},
-                   {kStored, 4, 3, kSessionEnds},
+                   {kStored, 4, 3, kSessionEnds}, {kStored, 0, -1, kTouchOnCancel},
+                   {kStored, 2, -1, kTouchOnCancel}, {kStored, 4, 1, kTouchOnCancel},
                    {kStored, 0, -1, IDC_CANCEL_BUTTON}, {kStored, 2, -1, IDC_CANCEL_BUTTON},
                    {kStored, 4, -1, IDC_CANCEL_BUTTON}, {kStored, 4, 0, IDC_CANCEL_BUTTON},
                    {kStored, 4, 3, IDC_CANCEL_BUTTON},  {kStored, 4, 4, IDC_CANCEL_BUTTON},
@@ -328,6 +330,12 @@ TEST_F(TrueposTest, CancelRestoresTheStartCornersAndOnlyOkWrites) {
                 fake::Send(d, WM_ENDSESSION, FALSE, 0);  // another program said no
                 EXPECT_TRUE(Requests().empty());
                 fake::Send(d, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+            } else if (m.button == kTouchOnCancel) {
+                fake::WindowInfo cancel = fake::Window(fake::Control(d, IDC_CANCEL_BUTTON));
+                fake::Send(d, WM_LBUTTONUP, 0, MAKELPARAM(cancel.x - 1, cancel.y));  // beside it
+                EXPECT_EQ(Requests(), Traffic({{0x222007}}));  // a reading
+                fake::Send(d, WM_LBUTTONUP, 0,
+                           MAKELPARAM(cancel.x + cancel.width - 1, cancel.y + cancel.height - 1));
             } else {
                 fake::Click(d, m.button);
             }
