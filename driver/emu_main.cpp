@@ -13,5 +13,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     char logPath[MAX_PATH];
     BOOL stamped = FALSE;
     if (!ParseEmuOptions(commandLine, logPath, sizeof logPath, &stamped)) return 2;
-    return RunDriverStandIn(logPath, stamped);
+    int result = StartDriverStandIn(FileRequestLog(logPath, stamped));
+    if (result != kStandInServing) return result;
+    for (;;) Sleep(INFINITE);
 }

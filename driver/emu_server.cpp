@@ -41,42 +41,11 @@ void Resolve(Fn* fn, const char* module, const char* name) {
 
 CRITICAL_SECTION g_lock;
 EmuState g_state;
-HANDLE g_log = NULL;  // no request log
-// Stamped log: each line starts with the performance counter in
-// nanoseconds, so latencies can be measured against other clocks.
-BOOL g_stamped = FALSE;
-DWORD g_logBytes;  // the log file's size
 // Held by the stand-in that serves; one per user in the session, so that
 // nobody else's stand-in keeps the user's own from serving.
 const char kStandInMutexPrefix[] = "ZavirDriverStandIn.";
 HANDLE g_serving = NULL;
-LARGE_INTEGER g_frequency;
-
-void WriteLogLine(const ZavirWireRequest* request) {
-    if (!g_log || g_log == INVALID_HANDLE_VALUE) return;
-    char line[112];
-    int length;
-    if (g_stamped) {
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
-        length = FormatStampedRequestLine(
-            line, sizeof line - 2, CounterToNanoseconds(now.QuadPart, g_frequency.QuadPart),
-            request);
-    } else {
-        length = FormatRequestLine(line, sizeof line - 2, request);
-    }
-    line[length++] = '\r';
-    line[length++] = '\n';
-    if (LogStartsAfresh(g_logBytes, (DWORD)length)) {
-        SetFilePointer(g_log, 0, NULL, FILE_BEGIN);
-        SetEndOfFile(g_log);
-        g_logBytes = 0;
-    }
-    DWORD written = 0;
-    // The file is opened unbuffered by us: each line reaches it at once.
-    WriteFile(g_log, line, (DWORD)length, &written, NULL);
-    g_logBytes += written;
-}
+const RequestLog* g_requestLog = NULL;  // none: no request is logged
 
 void SendMouse(DWORD flags, LONG pixelX, LONG pixelY) {
     INPUT input;
@@ -216,7 +185,7 @@ void ServeClient(const ClientSlot* slot) {
         ZavirWireAnswer answer;
         EmuAction action;
         EnterCriticalSection(&g_lock);
-        WriteLogLine(&request);
+        if (g_requestLog) g_requestLog->write(&request);
         SetEmuScreenSize(&g_state, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
         CornerSet before = g_state.corners;
         HandleRequest(&g_state, client, &request, &answer, &action);
@@ -356,7 +325,7 @@ BOOL StartSlots(HANDLE first) {
 
 }  // namespace
 
-int StartDriverStandIn(const char* logPath, BOOL stampedLog) {
+int StartDriverStandIn(const RequestLog* log) {
     Resolve(&g_createNamedPipe, "kernel32.dll", "CreateNamedPipeA");
     Resolve(&g_connectNamedPipe, "kernel32.dll", "ConnectNamedPipe");
     Resolve(&g_disconnectNamedPipe, "kernel32.dll", "DisconnectNamedPipe");
@@ -385,14 +354,8 @@ int StartDriverStandIn(const char* logPath, BOOL stampedLog) {
     // anyone else has already taken the name.
     HANDLE first = CreatePipeInstance(TRUE);
     if (first == INVALID_HANDLE_VALUE) return GiveUp(kStandInNoPipe, NULL);
-    if (logPath && logPath[0]) {
-        g_log = CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, NULL);
-        if (g_log == INVALID_HANDLE_VALUE) return GiveUp(kStandInNoLog, first);
-        g_logBytes = SetFilePointer(g_log, 0, NULL, FILE_END);
-        if (g_logBytes == INVALID_SET_FILE_POINTER) g_logBytes = kStandInLogLimit + 1;
-        g_stamped = stampedLog && QueryPerformanceFrequency(&g_frequency);
-    }
+    if (log && !log->open()) return GiveUp(kStandInNoLog, first);
+    g_requestLog = log;
     InitializeCriticalSection(&g_lock);
     CornerSet corners;
     LoadStartCorners(&corners);
@@ -417,10 +380,4 @@ void StopDriverStandIn() {
     Perform(&undo);
     // The lock stays taken: no request the process still reads may press
     // anything again before it ends.
-}
-
-int RunDriverStandIn(const char* logPath, BOOL stampedLog) {
-    int result = StartDriverStandIn(logPath, stampedLog);
-    if (result != kStandInServing) return result;
-    for (;;) Sleep(INFINITE);
 }

@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include "zavir_wire.h"
+
 enum StandInStartResult {
     kStandInServing = 0,
     kStandInNoLog = 3,   // the log file can't be opened
@@ -15,13 +17,18 @@ enum StandInStartResult {
     kStandInElevated = 5 // run as administrator: serves only from its user's usual level
 };
 
+// A log of the requests served: opened once the pipe is there (FALSE:
+// kStandInNoLog), then given each request under the server's lock.
+struct RequestLog {
+    BOOL (*open)();
+    void (*write)(const ZavirWireRequest* request);
+};
+
 // Starts serving and returns at once; the listener threads go on until the
-// process ends.  logPath NULL or empty: no request log; stampedLog puts
-// the performance counter in nanoseconds in front of each log line.  Named-pipe server
-// functions and SendInput are looked up at run time, so that a program
-// using this still loads on Windows 9x, where the pipe part then fails with
-// kStandInNoPipe.
-int StartDriverStandIn(const char* logPath, BOOL stampedLog);
+// process ends.  log NULL: no request log.  Named-pipe server functions and
+// SendInput are looked up at run time, so that a program using this still
+// loads on Windows 9x, where the pipe part then fails with kStandInNoPipe.
+int StartDriverStandIn(const RequestLog* log);
 
 // The security the stand-in gives its objects (its pipe's); NULL unless it
 // serves.
@@ -32,8 +39,9 @@ LPSECURITY_ATTRIBUTES StandInSecurity();
 // returned kStandInServing.
 void StopDriverStandIn();
 
-// Starts the stand-in and serves until the process is ended; returns only
-// when it can't start (the StartDriverStandIn result).
-int RunDriverStandIn(const char* logPath, BOOL stampedLog);
+// ZAVIREMU's log (emu_log.cpp, which the loader doesn't link): the file at
+// path, one line per request, each with the performance counter in
+// nanoseconds in front when stamped; NULL for an empty path.
+const RequestLog* FileRequestLog(const char* path, BOOL stamped);
 
 #endif

@@ -67,7 +67,7 @@ HANDLE OpenDevice(void*) { return OpenZavirDevice(); }
 
 void CloseDevice(void*, HANDLE device) { CloseHandle(device); }
 
-int StartStandIn(void*) { return StartDriverStandIn(NULL, FALSE); }
+int StartStandIn(void*) { return StartDriverStandIn(NULL); }
 
 // A never-shown top-level window: the shutdown messages go only to those.
 void WaitForSessionEnd(void* context) {
