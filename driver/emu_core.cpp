@@ -54,6 +54,7 @@ BOOL HandlePacket(EmuState* s, DWORD client, const DWORD word[4], EmuAction* act
     if (IsReleasePacket(word)) {
         // The touch service forwards every release twice; only the first
         // one after a touch lifts the finger.
+        s->heldOver = FALSE;
         if (!s->touching) return TRUE;
         s->touching = FALSE;
         if (!s->calibrating) {
@@ -80,6 +81,7 @@ BOOL HandlePacket(EmuState* s, DWORD client, const DWORD word[4], EmuAction* act
     }
     LONG x, y;
     if (!DecodeTouchPacket(word, &x, &y)) return FALSE;
+    if (s->heldOver) return TRUE;
     s->lastRawX = x;
     s->lastRawY = y;
     if (s->calibrating) {
@@ -226,17 +228,11 @@ int FormatRequestLine(char* buffer, int capacity, const ZavirWireRequest* reques
 }
 
 void InitEmuState(EmuState* state, const CornerSet* corners, int screenWidth, int screenHeight) {
-    state->corners = *corners;
+    const CornerSet given = *corners;  // may be the state's own
+    ZeroMemory(state, sizeof *state);  // nothing touching, armed or calibrating
+    state->corners = given;
     state->screenWidth = screenWidth;
     state->screenHeight = screenHeight;
-    state->calibrating = FALSE;
-    state->touching = FALSE;
-    state->lastRawX = 0;
-    state->lastRawY = 0;
-    state->calibratingClient = 0;
-    state->pressingClient = 0;
-    state->rightButton = FALSE;
-    state->rightArmed = FALSE;
     state->touchKind = kTouchLeft;
 }
 
@@ -283,6 +279,9 @@ void HandleRequest(EmuState* s, DWORD client, const ZavirWireRequest* request,
         // A finger still down when the mode changes would leave the left
         // button held for good: let it go first.
         if (s->touching && !s->calibrating && s->touchKind == kTouchLeft) action->kind = kEmuLift;
+        // That finger belongs to the mode before (the tap that started the
+        // tool is no reading, a calibration touch presses nothing).
+        if (s->touching && s->calibrating != (in[0] == 1)) s->heldOver = TRUE;
         s->touching = FALSE;
         s->pressingClient = 0;
         s->rightArmed = FALSE;
@@ -303,9 +302,11 @@ void EmuClientGone(EmuState* s, DWORD client, EmuAction* action) {
     SetNoAction(action);
     if (client == 0) return;
     if (s->calibratingClient == client) {
-        // A finger collected for that calibration pressed nothing.
+        // A finger collected for that calibration pressed nothing, nor
+        // does it press anything after.
         s->calibrating = FALSE;
         s->calibratingClient = 0;
+        s->heldOver = s->touching;
         s->touching = FALSE;
     }
     if (s->pressingClient == client) {

@@ -78,6 +78,7 @@ struct EmuState {
     BOOL rightButton;         // the RightButton setting is on
     BOOL rightArmed;          // the right-button corner was tapped: the next tap is a right click
     EmuTouchKind touchKind;   // of the touch that is down
+    BOOL heldOver;  // a finger down when the mode changed: nothing until it lifts
 };
 
 void InitEmuState(EmuState* state, const CornerSet* corners, int screenWidth, int screenHeight);

@@ -341,11 +341,25 @@ TEST_F(EmuStateTest, CalibrationTurnsALiftedFingerIntoOneReleaseUnderTheTouch) {
 }
 
 TEST_F(EmuStateTest, ChangingModeWithAFingerDownLetsTheButtonGo) {
+    // The finger that started the tool is no reading; the next one is.
     ASSERT_TRUE(Touch(10, 10));
     ASSERT_TRUE(Calibrate(1));
     ExpectAction(kEmuLift);
+    ASSERT_TRUE(Touch(12, 12));
+    ExpectAction(kEmuNothing);
     ASSERT_TRUE(Release());
-    ExpectAction(kEmuNothing);  // no touch was collected in calibration mode
+    ExpectAction(kEmuNothing);
+    ASSERT_TRUE(Touch(14, 14));
+    ASSERT_TRUE(Release());
+    ExpectAction(kEmuCalibrationUp);
+    // A calibration touch down when the mode ends presses nothing.
+    ASSERT_TRUE(Touch(16, 16));
+    ASSERT_TRUE(Calibrate(0));
+    ASSERT_TRUE(Touch(18, 18));
+    ExpectAction(kEmuNothing);
+    ASSERT_TRUE(Release());
+    ASSERT_TRUE(Touch(20, 20));
+    ExpectAction(kEmuMoveAndPress);
 }
 
 TEST_F(EmuStateTest, CornerRequestsTakeEffectAtOnce) {
@@ -462,6 +476,9 @@ TEST_F(EmuStateTest, AClientGoneEndsItsCalibrationOnly) {
     Gone(kTool);
     ExpectAction(kEmuNothing);
     EXPECT_FALSE(state.calibrating);
+    ASSERT_TRUE(Touch(260, 768, kTouch));  // that finger still presses nothing
+    ExpectAction(kEmuNothing);
+    ASSERT_TRUE(Release(kTouch));
     ASSERT_TRUE(Touch(512, 512, kTouch));  // the pointer moves again
     ExpectAction(kEmuMoveAndPress, 512, 384);
     // A calibration another client put on since is not this one's to end.
