@@ -23,7 +23,16 @@ make_machine() {
   [ "$(head -n1 "$dir/.made" 2>/dev/null)" = "$recipe" ] && return 0
   local started=$SECONDS
   rm -rf "$root" "$dir/.made" "$dir/prefix.tar" && mkdir -p "$dir"
-  mmdebstrap --quiet --variant=extract --arch=i386 --include="$packages" bookworm "$root"
+  # The mirror now and then fails an update (seen while it syncs): try again.
+  local try
+  for try in 1 2 3; do
+    mmdebstrap --quiet --variant=extract --arch=i386 --include="$packages" bookworm "$root" &&
+      break
+    [ "$try" = 3 ] && return 1
+    echo "mmdebstrap failed (try $try of 3); again in 30 s" >&2
+    rm -rf "$root"
+    sleep 30
+  done
   ln -sf dash "$root/bin/sh"
   ln -sf import-im6.q16 "$root/usr/bin/import"  # an alternative of imagemagick
   mkdir -p "$root/proc" "$root/sys" "$root/dev" "$root/tmp" "$root/media/floppy"
