@@ -23,15 +23,19 @@ make_machine() {
   [ "$(head -n1 "$dir/.made" 2>/dev/null)" = "$recipe" ] && return 0
   local started=$SECONDS
   rm -rf "$root" "$dir/.made" "$dir/prefix.tar" && mkdir -p "$dir"
-  # The mirror now and then fails an update (seen while it syncs): try again.
-  local try
+  # A mirror now and then fails an update while it syncs (seen for twenty
+  # minutes on the security archive's i386 index): try again, then without
+  # the security archive, which a test machine can do without.
+  local try sources=()
   for try in 1 2 3; do
-    mmdebstrap --quiet --variant=extract --arch=i386 --include="$packages" bookworm "$root" &&
-      break
+    mmdebstrap --quiet --variant=extract --arch=i386 --include="$packages" bookworm "$root" \
+      "${sources[@]}" && break
     [ "$try" = 3 ] && return 1
     echo "mmdebstrap failed (try $try of 3); again in 30 s" >&2
     rm -rf "$root"
     sleep 30
+    sources=("deb http://deb.debian.org/debian bookworm main"
+             "deb http://deb.debian.org/debian bookworm-updates main")
   done
   ln -sf dash "$root/bin/sh"
   ln -sf import-im6.q16 "$root/usr/bin/import"  # an alternative of imagemagick
