@@ -13,6 +13,7 @@ typedef BOOL(WINAPI* ConvertSidToStringSidFn)(void*, LPSTR*);
 const DWORD kTokenUser = 1;        // TOKEN_INFORMATION_CLASS
 const DWORD kTokenElevationType = 18;
 const DWORD kTokenLinkedToken = 19;
+const DWORD kTokenVirtualizationEnabled = 24;
 const DWORD kTokenIntegrityLevel = 25;
 const DWORD kElevationTypeFull = 2;
 const DWORD kTokenQuery = 0x0008;  // TOKEN_QUERY
@@ -84,6 +85,12 @@ void LearnTokenFacts(TokenFacts* facts) {
                              TokenLevel(linked, &facts->linkedLevel, &why);
         CloseHandle(linked);
     }
+}
+
+BOOL RegistryVirtualized() {
+    DWORD on = 0;
+    DWORD why;
+    return TokenInformation(NULL, kTokenVirtualizationEnabled, &on, sizeof on, &why) && on;
 }
 
 BOOL StandInMayServe(const TokenFacts* facts) {

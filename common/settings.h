@@ -72,8 +72,15 @@ BOOL WriteSettingValues(HKEY key, const TouchSettings* s, SettingMask mask);
 
 // Save: opens (never creates) the key and writes the mask's values as
 // REG_DWORD.  Nothing is written when the key does not open.  TRUE only when
-// the key opened and every value was written.
+// the key opened and every value was written.  Nothing is written either by a
+// program whose registry writes the system puts in the user's own copy
+// (RegistryVirtualized): they would change the settings for that user alone.
 BOOL SaveSettingValues(const TouchSettings* s, SettingMask mask);
+
+// Windows Vista on: whether this process's registry writes that it lacks
+// the right to make land in the user's own copy (a 32-bit program without
+// a manifest, run without elevation).  In process_facts.cpp.
+BOOL RegistryVirtualized();
 
 // Create or load: creates the key when missing and writes all nineteen
 // defaults, otherwise loads the readable values and sets BB_Len, BB_st and

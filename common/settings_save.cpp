@@ -15,7 +15,8 @@ BOOL WriteSettingValues(HKEY key, const TouchSettings* s, SettingMask mask) {
 
 BOOL SaveSettingValues(const TouchSettings* s, SettingMask mask) {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    if (RegistryVirtualized() ||
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return FALSE;
     BOOL written = WriteSettingValues(key, s, mask);
     RegCloseKey(key);

@@ -45,6 +45,14 @@ TouchSettings Marked() {
     return s;
 }
 
+// A token of Vista or later, its registry writes virtualized or not.
+void Standing(DWORD virtualized) {
+    fake::TokenStanding standing;
+    standing.known = true;
+    standing.virtualized = virtualized;
+    fake::SetTokenStanding(standing);
+}
+
 class SettingsTest : public ::testing::Test {
    protected:
     void SetUp() override { fake::Reset(); }
@@ -161,6 +169,10 @@ TEST_F(SettingsTest, LoadFallsBackToReadAccessOnlyWhenFullAccessIsRefused) {
         {[] { fake::RegDenyOpen(kKey); }, FALSE, FALSE, {"KEY_ALL_ACCESS", "KEY_READ"}},
         {[] { RegDeleteKeyA(HKEY_LOCAL_MACHINE, "software\\corvale\\zavir"); }, FALSE, FALSE,
          {"KEY_ALL_ACCESS"}},
+        // Vista on: writes the system would put in the user's own copy are
+        // never made; a token that isn't virtualized saves.
+        {[] { Standing(0); }, TRUE, TRUE, {"KEY_ALL_ACCESS"}},
+        {[] { Standing(1); }, TRUE, FALSE, {"KEY_ALL_ACCESS"}},
     };
     for (const auto& c : cases) {
         fake::Reset();

@@ -171,6 +171,7 @@ struct TokenStanding {
     DWORD type = 1;  // TOKEN_ELEVATION_TYPE: 1 default, 2 full, 3 limited
     DWORD level = 0x2000;
     DWORD linkedLevel = 0x2000;
+    DWORD virtualized = 0;  // registry writes go to the user's own copy
 };
 void SetTokenStanding(const TokenStanding& standing);
 

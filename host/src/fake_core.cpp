@@ -73,7 +73,8 @@ BOOL WINAPI FakeAdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIV
     return token == kToken;
 }
 
-const DWORD kTokenElevationType = 18, kTokenLinkedToken = 19, kTokenIntegrityLevel = 25;
+const DWORD kTokenElevationType = 18, kTokenLinkedToken = 19, kTokenVirtualizationEnabled = 24,
+            kTokenIntegrityLevel = 25;
 
 // Elevation and integrity, as TokenStanding says; systems before Vista
 // don't know the classes.
@@ -82,10 +83,11 @@ BOOL TokenStandingInformation(HANDLE token, DWORD what, void* buffer, DWORD size
     if (!g_standing.known) return SetLastError(ERROR_INVALID_PARAMETER), FALSE;
     if (token != kToken && !(token == kLinkedToken && what == kTokenIntegrityLevel))
         return SetLastError(ERROR_INVALID_HANDLE), FALSE;
-    if (what == kTokenElevationType) {
+    if (what == kTokenElevationType || what == kTokenVirtualizationEnabled) {
         *needed = sizeof(DWORD);
         if (size < *needed) return SetLastError(ERROR_INSUFFICIENT_BUFFER), FALSE;
-        memcpy(buffer, &g_standing.type, sizeof(DWORD));
+        memcpy(buffer, what == kTokenElevationType ? &g_standing.type : &g_standing.virtualized,
+               sizeof(DWORD));
         return TRUE;
     }
     if (what == kTokenLinkedToken) {
@@ -121,7 +123,8 @@ BOOL WINAPI FakeGetTokenInformation(HANDLE token, DWORD what, void* buffer, DWOR
         const BYTE* sid;
         DWORD attributes;
     };
-    if (what == kTokenElevationType || what == kTokenLinkedToken || what == kTokenIntegrityLevel)
+    if (what == kTokenElevationType || what == kTokenLinkedToken ||
+        what == kTokenVirtualizationEnabled || what == kTokenIntegrityLevel)
         return TokenStandingInformation(token, what, buffer, size, needed);
     *needed = sizeof(UserRecord) + sizeof internal::kUserSid;
     if (token != kToken || what != kTokenUser) return FALSE;
