@@ -15,6 +15,9 @@ void ApplyLineSettings(DCB* dcb, LONG baud) {
     dcb->ByteSize = 8;
     dcb->Parity = NOPARITY;
     dcb->StopBits = ONESTOPBIT;
+    // A port left to abort on a line error would fail every read after the
+    // first garbled byte until someone cleared the error.
+    dcb->fAbortOnError = FALSE;
 }
 
 int OpenControllerPort(LONG comPort, LONG baud, HANDLE* port) {

@@ -26,8 +26,8 @@ DWORD ListedComPorts();
 // "\\.\COMn" for port 1 to 8; FALSE (and name untouched) for any other.
 BOOL ComPortDeviceName(LONG comPort, char* name, int size);
 
-// 8N1 and, when it is one of 1200, 2400, 9600, 19200, the baud rate; every
-// other field stays as the port reported it.
+// 8N1, no abort on a line error and, when it is one of 1200, 2400, 9600,
+// 19200, the baud rate; every other field stays as the port reported it.
 void ApplyLineSettings(DCB* dcb, LONG baud);
 
 // Opens COM<comPort> for reading only and exclusively, sets the line and

@@ -131,6 +131,7 @@ DCB DefaultDcb(DWORD baud) {
     dcb.fDtrControl = 1;
     dcb.fRtsControl = 1;
     dcb.fTXContinueOnXoff = 1;
+    dcb.fAbortOnError = 1;
     dcb.XonLim = 2048;
     dcb.XoffLim = 512;
     dcb.ByteSize = 7;
