@@ -139,36 +139,61 @@ char* AppendText(char* out, const char* end, const char* text) {
 
 }  // namespace
 
-const char kCornersSuffix[] = ".corners";
+namespace {
 
-// The corners the last stand-in of this session had in force.
-BOOL CornersKeptInForce(CornerSet* corners) {
+const char kCornersSuffix[] = ".corners";
+const char kHeldSuffix[] = ".held";
+
+// A value of this session's in the user's volatile stand-in key, of exactly
+// this type and size.
+BOOL ReadKeptValue(const char* suffix, DWORD type, void* data, DWORD size) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, STANDIN_NAME_KEY, 0, KEY_QUERY_VALUE, &key) !=
         ERROR_SUCCESS)
         return FALSE;
     char value[STANDIN_VALUE_SIZE];
-    StandInSessionValue(value, kCornersSuffix);
-    CornerSet kept;
-    DWORD type = 0;
-    DWORD size = sizeof kept;
-    LONG got = RegQueryValueExA(key, value, NULL, &type, (BYTE*)&kept, &size);
+    StandInSessionValue(value, suffix);
+    DWORD got = 0;
+    DWORD length = size;
+    LONG read = RegQueryValueExA(key, value, NULL, &got, (BYTE*)data, &length);
     RegCloseKey(key);
-    if (got != ERROR_SUCCESS || type != REG_BINARY || size != sizeof kept || !CornersUsable(&kept))
+    return read == ERROR_SUCCESS && got == type && length == size;
+}
+
+void KeepValue(const char* suffix, DWORD type, const void* data, DWORD size) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, STANDIN_NAME_KEY, 0, NULL, REG_OPTION_VOLATILE,
+                        KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
+        return;
+    char value[STANDIN_VALUE_SIZE];
+    StandInSessionValue(value, suffix);
+    RegSetValueExA(key, value, 0, type, (const BYTE*)data, size);
+    RegCloseKey(key);
+}
+
+}  // namespace
+
+// The corners the last stand-in of this session had in force.
+BOOL CornersKeptInForce(CornerSet* corners) {
+    CornerSet kept;
+    if (!ReadKeptValue(kCornersSuffix, REG_BINARY, &kept, sizeof kept) || !CornersUsable(&kept))
         return FALSE;
     *corners = kept;
     return TRUE;
 }
 
 void KeepCornersInForce(const CornerSet* corners) {
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, STANDIN_NAME_KEY, 0, NULL, REG_OPTION_VOLATILE,
-                        KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
-        return;
-    char value[STANDIN_VALUE_SIZE];
-    StandInSessionValue(value, kCornersSuffix);
-    RegSetValueExA(key, value, 0, REG_BINARY, (const BYTE*)corners, sizeof *corners);
-    RegCloseKey(key);
+    KeepValue(kCornersSuffix, REG_BINARY, corners, sizeof *corners);
+}
+
+void KeepButtonHeld(BOOL held) {
+    DWORD value = held ? 1 : 0;
+    KeepValue(kHeldSuffix, REG_DWORD, &value, sizeof value);
+}
+
+BOOL ButtonKeptHeld() {
+    DWORD held = 0;
+    return ReadKeptValue(kHeldSuffix, REG_DWORD, &held, sizeof held) && held == 1;
 }
 
 void LoadStartCorners(CornerSet* corners) {

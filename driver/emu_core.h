@@ -21,6 +21,11 @@ void LoadStartCorners(CornerSet* corners);
 // been unable to write, or a review has not yet accepted.
 void KeepCornersInForce(const CornerSet* corners);
 
+// Whether the left button a touch pressed is down, kept in the same key:
+// a stand-in that starts after one killed mid-touch lets it go.
+void KeepButtonHeld(BOOL held);
+BOOL ButtonKeptHeld();
+
 // The 0..65535 coordinate that SendInput's absolute mode takes for a pixel,
 // chosen so that both truncating and rounding conversions land on it.
 LONG AbsoluteInputCoordinate(LONG pixel, int screenSize);

@@ -79,9 +79,11 @@ void Perform(const EmuAction* action) {
     case kEmuMoveAndPress:
         SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, action->pixelX, action->pixelY);
         SendMouse(MOUSEEVENTF_LEFTDOWN, 0, 0);
+        KeepButtonHeld(TRUE);
         break;
     case kEmuLift:
         SendMouse(MOUSEEVENTF_LEFTUP, 0, 0);
+        KeepButtonHeld(FALSE);
         break;
     case kEmuRightClick:
         SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, action->pixelX, action->pixelY);
@@ -362,9 +364,14 @@ int StartDriverStandIn(const RequestLog* log) {
     InitEmuState(&g_state, &corners, GetSystemMetrics(SM_CXSCREEN),
                  GetSystemMetrics(SM_CYSCREEN));
     g_state.rightButton = LoadRightButtonSetting();
+    // The stand-in before was killed with a touch down.
+    EmuAction letGo = {kEmuLift, 0, 0};
+    if (ButtonKeptHeld()) Perform(&letGo);
     if (!StartSlots(first)) return GiveUp(kStandInNoPipe, first);
-    // Published last: a client that finds the name finds it served.
-    PublishStandInName(g_pipeName);
+    // Published last: a client that finds the name finds it served.  One
+    // that can't find it would find no stand-in while this one held the
+    // user's mutex: the user locked out for the session.
+    if (!PublishStandInName(g_pipeName)) return GiveUp(kStandInNoPipe, NULL);
     return kStandInServing;
 }
 

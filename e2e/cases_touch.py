@@ -284,9 +284,10 @@ def tray_icons(kit):
 
 
 def touch_finds_a_restarted_standin(kit):
-    """The stand-in ends while TOUCH runs and a new one starts: TOUCH opens
-    the pipe anew by itself and touches reach a window again, mapped by the
-    corners in force before (never stored: here, mirrored left to right)."""
+    """The stand-in is killed while TOUCH runs, a finger down, and a new one
+    starts: it lets that finger's button go, TOUCH opens the pipe anew by
+    itself and touches reach a window again, mapped by the corners in force
+    before (never stored: here, mirrored left to right)."""
     controller = service_machine(kit, stand_in=False)
     emu = kit.start_emu()
     start_touch(kit)
@@ -298,22 +299,31 @@ def touch_finds_a_restarted_standin(kit):
     def ups():
         return sum(e.startswith("up") for e in kit.text_file("window.log"))
 
+    def downs():
+        return sum(e.startswith("down") for e in kit.text_file("window.log"))
+
     controller.tap(512, 512)
     kit.wait_for("a tap through the first stand-in", lambda: ups() == 1, timeout=20)
     kit.zdrive("session", "corners", 1024, 0, 0, 0, 0, 1024, 1024, 1024)
+    controller.touch(512, 512)
+    kit.wait_for("the finger's press", lambda: downs() == 2, timeout=20)
     kit.machine.end(emu)
     kit.start_emu("emu2.log")
+    kit.wait_for("the new stand-in letting the button go", lambda: ups() == 2, timeout=20)
+    expect_equal([e for e in kit.text_file("window.log") if e.startswith("up")][-1],
+                 "up 512 384", "the button let go")
+    controller.release()
     # The first touches after the loss may go while TOUCH is still to try
     # the pipe again (once a second).
     for attempt in range(20):
         controller.tap(300, 300)
         deadline = time.monotonic() + 1.0
-        while ups() < 2 and time.monotonic() < deadline:
+        while ups() < 3 and time.monotonic() < deadline:
             time.sleep(0.05)
-        if ups() >= 2:
+        if ups() >= 3:
             break
     kit.log("a tap reached the window again after %d tries" % (attempt + 1))
-    if ups() < 2:
+    if ups() < 3:
         raise AssertionError("no tap reached the window after the stand-in's restart: %r"
                              % kit.text_file("window.log"))
     if touch_line(300, 300) not in kit.emu_log():

@@ -154,6 +154,37 @@ TEST(LoadStartCorners, CornersKeptInForceAreTheNextStandInsStart) {
     EXPECT_EQ(memcmp(&got, &review, sizeof got), 0);
 }
 
+// A stand-in killed mid-touch leaves its button down; the next one of the
+// session lets it go when exactly a DWORD 1 of this session is kept.
+TEST(KeepButtonHeld, OnlyAKeptOneOfThisSessionIsHeld) {
+    const struct {
+        const char* value;
+        DWORD type;
+        std::vector<uint8_t> data;
+        BOOL held;
+    } kCases[] = {
+        {"1.held", REG_DWORD, {1, 0, 0, 0}, TRUE},
+        {"1.held", REG_DWORD, {0, 0, 0, 0}, FALSE},
+        {"1.held", REG_DWORD, {2, 0, 0, 0}, FALSE},
+        {"1.held", REG_BINARY, {1, 0, 0, 0}, FALSE},
+        {"1.held", REG_BINARY, {1, 0, 0}, FALSE},
+        {"1.held", REG_BINARY, {1, 0, 0, 0, 0}, FALSE},
+        {"2.held", REG_DWORD, {1, 0, 0, 0}, FALSE},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.value + std::to_string(c.type) + "/" + std::to_string(c.data.size()));
+        fake::Reset();
+        EXPECT_FALSE(ButtonKeptHeld());
+        fake::RegPut("HKCU\\Software\\corvale\\zavir\\standin", c.value, c.type, c.data);
+        EXPECT_EQ(ButtonKeptHeld(), c.held);
+    }
+    fake::Reset();
+    KeepButtonHeld(TRUE);
+    EXPECT_TRUE(ButtonKeptHeld());
+    KeepButtonHeld(FALSE);
+    EXPECT_FALSE(ButtonKeptHeld());
+}
+
 TEST(LoadRightButtonSetting, OnlyAStoredOneTurnsItOn) {
     const struct {
         bool stored;
