@@ -136,7 +136,9 @@ def run_uninstal(kit, exe, cwd=None):
 
 def uninstal_removes_win2000_driver(kit):
     """Everything of the Windows 2000 driver goes; the settings key and the
-    RunServices entry stay; exit code 0; no message box."""
+    RunServices entry stay; exit code 0; no message box.  A service key that
+    still holds a key of its own stays with it (Windows 9x would delete the
+    two together)."""
     inst = Installation(kit)
     inst.seed()
     seeded = inst.present()
@@ -151,6 +153,13 @@ def uninstal_removes_win2000_driver(kit):
     # Other Run entries and the Run key itself are not the uninstaller's.
     if kit.machine.reg_query(RUN_KEY) is None:
         raise AssertionError("the Run key went")
+
+    inst.seed()
+    kit.machine.reg_add(SERVICE_KEY + r"\Security", "Security", "REG_DWORD", 1)
+    code, watched = run_uninstal(kit, kit.exe("UNINSTAL.EXE"))
+    expect_equal((code, inst.present()), (0, [SERVICE_KEY]), "exit code and what is left")
+    if not kit.machine.reg_query(SERVICE_KEY + r"\Security"):
+        raise AssertionError("the service key's own key went")
 
 
 def uninstal_on_a_clean_machine(kit):
