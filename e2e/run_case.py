@@ -143,14 +143,18 @@ class Guest:
         self.pid_path = os.path.join(folder, "qemu.pid")
 
     def pid(self):
-        """The running machine's qemu, or None."""
+        """The running machine's qemu, or None.  After a restart of the
+        host the recorded id may be another program's."""
         try:
             with open(self.pid_path) as f:
                 pid = int(f.read())
+            with open("/proc/%d/cmdline" % pid, "rb") as f:
+                command = f.read()
         except (OSError, ValueError):
             return None
+        ours = b"qemu-system-i386\0" in command and b"zdir=%s\0" % self.folder.encode() in command
         ready = os.path.exists(os.path.join(self.spool, "ready"))
-        return pid if ready and harness.is_running(pid) else None
+        return pid if ours and ready and harness.is_running(pid) else None
 
     def boot(self):
         started = time.monotonic()
@@ -219,7 +223,11 @@ def in_machine(args):
     if args.command == "down" and not guest.pid():
         print("no machine running")
         return 0
-    if args.command == "up" and not guest.pid() or own:
+    if args.command == "up":
+        # One left running by an interrupted run has the floppy and the
+        # programs of an earlier build.
+        guest.halt()
+    if args.command == "up" or own:
         guest.boot()
     try:
         return guest.run(argv)
