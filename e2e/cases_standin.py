@@ -2,6 +2,7 @@
 pipe's security descriptor but does not enforce it: who may open the pipe
 is proven on the host only; that the programs talk only to their own
 user's pipe is proven here."""
+import os
 import re
 import subprocess
 
@@ -11,6 +12,16 @@ import cases_touch
 import cases_truepos
 
 MAX_CLIENTS = 8  # kStandInMaxClients
+LOG_LIMIT = 8 * 1024 * 1024  # kStandInLogLimit
+STANDIN_KEY = r"HKCU\Software\corvale\zavir\standin"
+PIPE_NAME = r"\\\\\.\\pipe\\ZAVIREMU\.\d+\.[0-9a-f]{32}$"
+
+
+def published_name(kit):
+    """The pipe name the user's stand-in published for the session."""
+    values = kit.machine.reg_query(STANDIN_KEY) or {}
+    names = [data for value, (_, data) in values.items() if "." not in value]
+    return names[0] if len(names) == 1 else None
 
 
 def start_window(kit):
@@ -39,8 +50,11 @@ def standin_clients_that_stall_or_die(kit):
     that stops halfway through a frame hold nobody up; only the half frame's
     client is dropped, and a client idle between requests is not.  With
     every slot taken a new client waits for a free one.  A client killed
-    between a touch and its release: the button goes up."""
-    kit.start_emu()
+    between a touch and its release: the button goes up.  A log full to its
+    limit starts afresh.  Each start serves a name nobody could guess."""
+    with open(kit.machine.c_drive("emu.log"), "wb") as f:
+        f.truncate(LOG_LIMIT)
+    emu = kit.start_emu()
     for security in kit.zdrive("pipesecurity"):
         match = re.match(r"(security|mutex) O:(S-1-5-[0-9-]+)D:P\(D;;GA;;;NU\)\(A;;GA;;;SY\)"
                          r"\(A;;GA;;;BA\)\(A;;GA;;;(S-1-5-[0-9-]+)\)$", security)
@@ -51,6 +65,8 @@ def standin_clients_that_stall_or_die(kit):
     lines = kit.zdrive("session", "packet", 2, 2, 2, 2, "rawpos", "sleep", 3000, "rawpos")
     expect_equal(session_output(lines, "rawpos"), ["rawpos ok=1 258 258"] * 2,
                  "a client idle between requests while two others stall")
+    if os.path.getsize(kit.emu_log_path) > 4096 or not kit.emu_log()[0].startswith("0x"):
+        raise AssertionError("the log full to its limit did not start afresh")
     kit.wait_line(half, "dropped after", timeout=15)
     kit.log("half a frame's client: %s" % kit.output_of(half)[-1])
     expect_equal(kit.output_of(silent), ["stalled after 0 bytes"], "the silent client")
@@ -72,6 +88,13 @@ def standin_clients_that_stall_or_die(kit):
         "packet", *RELEASE_WORDS)
     expect_equal([line[-6:] for line in session_output(lines, "cursor")], ["left=0", "left=1"],
                  "the button after its client died, and at the next touch")
+
+    names = [published_name(kit)]
+    kit.machine.end(emu)
+    kit.start_emu("emu2.log")
+    names.append(published_name(kit))
+    if names[0] == names[1] or not all(n and re.match(PIPE_NAME, n) for n in names):
+        raise AssertionError("the names two starts published: %r" % names)
 
 
 REFUSED_TEXT = "The touch driver here is another user's, or of lower integrity."
