@@ -149,6 +149,7 @@ def startvxd_stands_in_for_the_driver(kit):
                        "rawpos")
     expect_equal(lines[0], "open standin=1", "connection")
     expect_equal(cases.session_output(lines, "rawpos"), ["rawpos ok=1 300 700"], "raw position")
+    cases_standin.expect_own_security(kit, ["security", "mutex", "event"])
     second = kit.machine.wine([kit.exe("STARTVXD.EXE")], timeout=30)
     expect_equal(second.returncode, 0, "a second loader's exit code")
     emu = kit.machine.wine([kit.exe("ZAVIREMU.EXE")], timeout=30)
@@ -168,6 +169,7 @@ def startvxd_stands_in_for_the_driver(kit):
     lines = kit.zdrive("session", "rawpos")
     expect_equal(cases.session_output(lines, "rawpos"), ["rawpos ok=1 5 6"],
                  "the loader after messages any program can send")
+    kit.zdrive("find", LOADER_WINDOW, LOADER_WINDOW, 0)  # its window too
     # Its user's end event ends it, and a touch still down then is let go.
     cases_standin.start_window(kit)
     held = kit.spawn_zdrive("session", "packet", *cases.packet_words(512, 512), "hold",

@@ -17,6 +17,19 @@ STANDIN_KEY = r"HKCU\Software\corvale\zavir\standin"
 PIPE_NAME = r"\\\\\.\\pipe\\ZAVIREMU\.\d+\.[0-9a-f]{32}$"
 
 
+def expect_own_security(kit, objects):
+    """The stand-in's pipe ("security"), mutex and, beside a loader, its end
+    event: the user's own, with the user, SYSTEM and administrators only."""
+    got = []
+    for line in kit.zdrive("pipesecurity"):
+        match = re.match(r"(security|mutex|event) O:(S-1-5-[0-9-]+)D:P\(D;;GA;;;NU\)"
+                         r"\(A;;GA;;;SY\)\(A;;GA;;;BA\)\(A;;GA;;;(S-1-5-[0-9-]+)\)$", line)
+        if not match or match.group(2) != match.group(3):
+            raise AssertionError("the stand-in's security: %s" % line)
+        got.append(match.group(1))
+    expect_equal(got, objects, "the stand-in's objects")
+
+
 def published_name(kit):
     """The pipe name the user's stand-in published for the session."""
     values = kit.machine.reg_query(STANDIN_KEY) or {}
@@ -55,11 +68,7 @@ def standin_clients_that_stall_or_die(kit):
     with open(kit.machine.c_drive("emu.log"), "wb") as f:
         f.truncate(LOG_LIMIT)
     emu = kit.start_emu()
-    for security in kit.zdrive("pipesecurity"):
-        match = re.match(r"(security|mutex) O:(S-1-5-[0-9-]+)D:P\(D;;GA;;;NU\)\(A;;GA;;;SY\)"
-                         r"\(A;;GA;;;BA\)\(A;;GA;;;(S-1-5-[0-9-]+)\)$", security)
-        if not match or match.group(2) != match.group(3):
-            raise AssertionError("the pipe's and mutex's security: %s" % security)
+    expect_own_security(kit, ["security", "mutex"])
 
     silent, half = stall(kit, 0), stall(kit, 12)
     lines = kit.zdrive("session", "packet", 2, 2, 2, 2, "rawpos", "sleep", 3000, "rawpos")

@@ -456,7 +456,11 @@ int PipeSecurity() {
     if (CurrentUserSid(sid, sizeof sid) && ConvertSidToStringSidA((PSID)sid, &sidText))
         wsprintfA(mutexName, "ZavirDriverStandIn.%s", sidText);
     HANDLE mutex = OpenMutexA(READ_CONTROL, FALSE, mutexName);
-    return PrintSecurity("security", OpenPipe()) && PrintSecurity("mutex", mutex) ? 0 : 1;
+    // A loader's end event, when a loader serves.
+    char eventName[LOADER_END_EVENT_SIZE];
+    HANDLE event = LoaderEndEventName(eventName) ? OpenEventA(READ_CONTROL, FALSE, eventName) : NULL;
+    BOOL ok = PrintSecurity("security", OpenPipe()) && PrintSecurity("mutex", mutex);
+    return ok && (!event || PrintSecurity("event", event)) ? 0 : 1;
 }
 
 int ReadOnlyKey(const char* path) {
