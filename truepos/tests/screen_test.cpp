@@ -110,23 +110,34 @@ TEST_F(TrueposTest, StartsWithItsClassHiddenWindowAndOwnerlessDialog) {
     EXPECT_EQ(fake::CountOf("CreateWindowExA") + fake::CountOf("DialogBoxParamA"), 0u);
 }
 
+// No driver at all, or only a stand-in that is another user's: the one
+// message says which.
 TEST_F(TrueposTest, WithoutTheDriverOnlyTheMessageBoxAppears) {
-    StoreSettings();
-    fake::SetDriverPresent(false);
-    bool scriptRan = false;
-    EXPECT_EQ(Run([&](HWND) { scriptRan = true; }), 0);
-    EXPECT_FALSE(scriptRan);
-    ASSERT_EQ(fake::MessageBoxes().size(), 1u);
-    const fake::MessageBoxInfo& box = fake::MessageBoxes()[0];
-    EXPECT_EQ(box.text + "|" + box.caption, "Cannot Load ZAVIR.VXD|Load VXD Message");
-    EXPECT_EQ(box.flags, (UINT)(MB_ICONEXCLAMATION | MB_OK));
-    EXPECT_EQ(box.owner, fake::DialogsOf(IDD_CALIBRATION).at(0));
-    EXPECT_THAT(fake::ArgsOf("EndDialog"), ElementsAre("dialog 115, -1"));
-    EXPECT_EQ(SettingsOpens(), 0u);
-    for (const char* call : {"ShowCursor", "SetWindowPos", "ShowWindow"})
-        EXPECT_EQ(fake::CountOf(call), 0u) << call;
-    EXPECT_EQ(fake::CursorCount(), 0);
-    EXPECT_TRUE(Requests().empty());
+    for (bool othersStandIn : {false, true}) {
+        SCOPED_TRACE(othersStandIn);
+        fake::Reset();
+        StoreSettings();
+        fake::SetDriverPresent(false);
+        fake::SetStandInPresent(othersStandIn);
+        fake::SetStandInOwnedByOtherUser(othersStandIn);
+        bool scriptRan = false;
+        EXPECT_EQ(Run([&](HWND) { scriptRan = true; }), 0);
+        EXPECT_FALSE(scriptRan);
+        ASSERT_EQ(fake::MessageBoxes().size(), 1u);
+        const fake::MessageBoxInfo& box = fake::MessageBoxes()[0];
+        std::string text = othersStandIn
+                               ? "The touch driver here is another user's, or of lower integrity."
+                               : "Cannot Load ZAVIR.VXD";
+        EXPECT_EQ(box.text + "|" + box.caption, text + "|Load VXD Message");
+        EXPECT_EQ(box.flags, (UINT)(MB_ICONEXCLAMATION | MB_OK));
+        EXPECT_EQ(box.owner, fake::DialogsOf(IDD_CALIBRATION).at(0));
+        EXPECT_THAT(fake::ArgsOf("EndDialog"), ElementsAre("dialog 115, -1"));
+        EXPECT_EQ(SettingsOpens(), 0u);
+        for (const char* call : {"ShowCursor", "SetWindowPos", "ShowWindow"})
+            EXPECT_EQ(fake::CountOf(call), 0u) << call;
+        EXPECT_EQ(fake::CursorCount(), 0);
+        EXPECT_TRUE(Requests().empty());
+    }
 }
 
 TEST_F(TrueposTest, LayoutFollowsTheScreenSize) {
