@@ -103,7 +103,22 @@ void EndSearch(HWND dialog) {
     Enable(dialog, IDC_FINDER_STORE, FirstCleanSetting(&g_search) != NULL);
 }
 
+// With TOUCH running (also one started since the page opened) its port
+// can't be opened, and any other port it can't be using: the page says so
+// and offers nothing else.
+BOOL RefusedBesideTouch(HWND dialog) {
+    if (!FindTouchService()) return FALSE;
+    SetDlgItemTextA(dialog, IDC_FINDER_STATUS, kTouchHoldsPort);
+    Show(dialog, IDC_FINDER_TABLE, FALSE);
+    Show(dialog, IDC_FINDER_START, FALSE);
+    Show(dialog, IDC_FINDER_STOP, FALSE);
+    Show(dialog, IDC_FINDER_STORE, FALSE);
+    SetFocus(GetDlgItem(dialog, IDC_FINDER_CLOSE));
+    return TRUE;
+}
+
 void StartSearch(HWND dialog) {
+    if (RefusedBesideTouch(dialog)) return;
     PlanSearch(&g_search, ListedComPorts());
     Enable(dialog, IDC_FINDER_START, FALSE);
     Enable(dialog, IDC_FINDER_STORE, FALSE);
@@ -160,16 +175,7 @@ void StartPage(HWND dialog) {
     PlanSearch(&g_search, 0);
     Enable(dialog, IDC_FINDER_STOP, FALSE);
     Enable(dialog, IDC_FINDER_STORE, FALSE);
-    if (FindTouchService()) {
-        // Its port can't be opened, and any other port it can't be using.
-        SetDlgItemTextA(dialog, IDC_FINDER_STATUS, kTouchHoldsPort);
-        Show(dialog, IDC_FINDER_TABLE, FALSE);
-        Show(dialog, IDC_FINDER_START, FALSE);
-        Show(dialog, IDC_FINDER_STOP, FALSE);
-        Show(dialog, IDC_FINDER_STORE, FALSE);
-        SetFocus(GetDlgItem(dialog, IDC_FINDER_CLOSE));
-        return;
-    }
+    if (RefusedBesideTouch(dialog)) return;
     static const INT kTabStops[1] = {36};
     SendDlgItemMessageA(dialog, IDC_FINDER_TABLE, EM_SETTABSTOPS, 1, (LPARAM)kTabStops);
     SetDlgItemTextA(dialog, IDC_FINDER_STATUS, kHowTo);

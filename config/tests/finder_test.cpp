@@ -237,4 +237,18 @@ TEST_F(FinderPageTest, StopAndCloseEndTheSearchAndFreeThePort) {
     });
 }
 
+// TOUCH started since the page opened: Start says so and opens no port.
+TEST_F(FinderPageTest, StartBesideATouchServiceStartedSinceOpensNothing) {
+    Run([](HWND d) {
+        fake::AddForeignWindow("Halvern Driver", "Halvern");
+        fake::ClearCalls();
+        fake::Click(d, IDC_FINDER_START);
+        EXPECT_THAT(fake::Text(d, IDC_FINDER_STATUS), HasSubstr("TOUCH.EXE runs and holds"));
+        EXPECT_FALSE(fake::Window(GetDlgItem(d, IDC_FINDER_START)).visible);
+        EXPECT_EQ(fake::CountOf("CreateFileA"), 0u);
+        EXPECT_TRUE(fake::Timers().empty());
+        fake::Click(d, IDC_FINDER_CLOSE);
+    });
+}
+
 }  // namespace
