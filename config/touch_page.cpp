@@ -115,6 +115,7 @@ INT_PTR CALLBACK TouchTestDialogProc(HWND dialog, UINT message, WPARAM wParam, L
             StartPage(dialog);
             return FALSE;
         case WM_LBUTTONUP:
+        case WM_RBUTTONUP:  // the tap after the right-button corner
             OnTouchLifted(dialog, lParam);
             return TRUE;
         case WM_PAINT:
