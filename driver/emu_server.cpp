@@ -47,7 +47,11 @@ const char kStandInMutexPrefix[] = "ZavirDriverStandIn.";
 HANDLE g_serving = NULL;
 const RequestLog* g_requestLog = NULL;  // none: no request is logged
 
+// The left button's state is kept before a press and after a release: a
+// stand-in killed between the two leaves a release for the next to send,
+// never a button held.
 void SendMouse(DWORD flags, LONG pixelX, LONG pixelY) {
+    if (flags == MOUSEEVENTF_LEFTDOWN) KeepButtonHeld(TRUE);
     INPUT input;
     ZeroMemory(&input, sizeof input);
     input.type = INPUT_MOUSE;
@@ -55,6 +59,7 @@ void SendMouse(DWORD flags, LONG pixelX, LONG pixelY) {
     input.mi.dy = AbsoluteInputCoordinate(pixelY, GetSystemMetrics(SM_CYSCREEN));
     input.mi.dwFlags = flags;
     if (g_sendInput) g_sendInput(1, &input, sizeof input);
+    if (flags == MOUSEEVENTF_LEFTUP) KeepButtonHeld(FALSE);
 }
 
 // The top-level window under a screen point: a calibration touch belongs
@@ -79,11 +84,9 @@ void Perform(const EmuAction* action) {
     case kEmuMoveAndPress:
         SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, action->pixelX, action->pixelY);
         SendMouse(MOUSEEVENTF_LEFTDOWN, 0, 0);
-        KeepButtonHeld(TRUE);
         break;
     case kEmuLift:
         SendMouse(MOUSEEVENTF_LEFTUP, 0, 0);
-        KeepButtonHeld(FALSE);
         break;
     case kEmuRightClick:
         SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, action->pixelX, action->pixelY);
@@ -365,13 +368,13 @@ int StartDriverStandIn(const RequestLog* log) {
                  GetSystemMetrics(SM_CYSCREEN));
     g_state.rightButton = LoadRightButtonSetting();
     // The stand-in before was killed with a touch down.
-    EmuAction letGo = {kEmuLift, 0, 0};
-    if (ButtonKeptHeld()) Perform(&letGo);
+    if (ButtonKeptHeld()) SendMouse(MOUSEEVENTF_LEFTUP, 0, 0);
     if (!StartSlots(first)) return GiveUp(kStandInNoPipe, first);
     // Published last: a client that finds the name finds it served.  One
     // that can't find it would find no stand-in while this one held the
-    // user's mutex: the user locked out for the session.
-    if (!PublishStandInName(g_pipeName)) return GiveUp(kStandInNoPipe, NULL);
+    // user's mutex: the user locked out for the session.  The slots serve
+    // already, so the process ends with them (both callers end at once).
+    if (!PublishStandInName(g_pipeName)) return kStandInNoPipe;
     return kStandInServing;
 }
 

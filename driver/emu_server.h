@@ -28,6 +28,7 @@ struct RequestLog {
 // process ends.  log NULL: no request log.  Named-pipe server functions and
 // SendInput are looked up at run time, so that a program using this still
 // loads on Windows 9x, where the pipe part then fails with kStandInNoPipe.
+// The process is to end on any result but kStandInServing.
 int StartDriverStandIn(const RequestLog* log);
 
 // The security the stand-in gives its objects (its pipe's); NULL unless it
