@@ -142,9 +142,10 @@ class Guest:
         self.spool = os.path.join(folder, "spool")
         self.pid_path = os.path.join(folder, "qemu.pid")
 
-    def pid(self):
-        """The running machine's qemu, or None.  After a restart of the
-        host the recorded id may be another program's."""
+    def pid(self, booted=True):
+        """The running machine's qemu (booted: one whose guest is ready), or
+        None.  After a restart of the host the recorded id may be another
+        program's."""
         try:
             with open(self.pid_path) as f:
                 pid = int(f.read())
@@ -153,7 +154,7 @@ class Guest:
         except (OSError, ValueError):
             return None
         ours = b"qemu-system-i386\0" in command and b"zdir=%s\0" % self.folder.encode() in command
-        ready = os.path.exists(os.path.join(self.spool, "ready"))
+        ready = not booted or os.path.exists(os.path.join(self.spool, "ready"))
         return pid if ours and ready and harness.is_running(pid) else None
 
     def boot(self):
@@ -197,13 +198,14 @@ class Guest:
             return int(f.read())
 
     def halt(self):
-        pid = self.pid()
+        pid = self.pid(booted=False)
         if not pid:
             return
-        open(os.path.join(self.spool, "halt"), "w").close()
-        deadline = time.monotonic() + 60
-        while harness.is_running(pid) and time.monotonic() < deadline:
-            time.sleep(0.2)
+        if self.pid():  # a guest that is up powers itself off
+            open(os.path.join(self.spool, "halt"), "w").close()
+            deadline = time.monotonic() + 60
+            while harness.is_running(pid) and time.monotonic() < deadline:
+                time.sleep(0.2)
         harness.end_process(pid)
         print("machine powered off")
 

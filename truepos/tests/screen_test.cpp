@@ -137,6 +137,7 @@ TEST_F(TrueposTest, WithoutTheDriverOnlyTheMessageBoxAppears) {
             EXPECT_EQ(fake::CountOf(call), 0u) << call;
         EXPECT_EQ(fake::CursorCount(), 0);
         EXPECT_TRUE(Requests().empty());
+        if (othersStandIn) EXPECT_EQ(fake::CountOf("CreateProcessA"), 0u);  // no loader
     }
 }
 
