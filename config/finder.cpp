@@ -175,10 +175,12 @@ void FormatFinding(const FinderSearch* search, char* text, int size) {
     if (size > 0) lstrcpynA(text, line, size);
 }
 
-SettingMask FoundSettings(const FinderSetting* found, TouchSettings* settings) {
+SettingMask FoundSettings(const FinderSetting* found, TouchSettings* settings,
+                          BOOL baseAndIrqStored) {
     settings->ComBaud = found->baud;
-    // As on setup's port page: the stored port keeps its base and IRQ.
-    if (settings->ComPort == found->port->port)
+    // As on setup's port page: the stored port keeps its base and IRQ,
+    // where the key holds them (missing ones read as COM1's).
+    if (settings->ComPort == found->port->port && baseAndIrqStored)
         return SETTING_BIT(kComPort) | SETTING_BIT(kComBaud);
     settings->ComPort = found->port->port;
     settings->ComBase = found->port->base;

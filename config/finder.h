@@ -78,7 +78,8 @@ void FormatFinding(const FinderSearch* search, char* text, int size);
 
 // Puts a found setting into a record loaded with the stored kFoundValues
 // and returns which of them to write; nothing else is to be written.
-SettingMask FoundSettings(const FinderSetting* found, TouchSettings* settings);
+SettingMask FoundSettings(const FinderSetting* found, TouchSettings* settings,
+                          BOOL baseAndIrqStored);
 extern const SettingMask kFoundValues;  // ComPort, ComBase, ComIrq, ComBaud
 
 #endif

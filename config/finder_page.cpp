@@ -152,13 +152,27 @@ void TellNotStored(HWND dialog, const FinderSetting* found) {
     MessageBoxA(dialog, text, kNotStoredCaption, MB_ICONEXCLAMATION | MB_OK);
 }
 
+// Whether the key holds a base and an IRQ of its own, not the defaults.
+BOOL StoresBaseAndIrq() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return FALSE;
+    DWORD base = 0, irq = 0;  // sizes only
+    BOOL stored =
+        RegQueryValueExA(key, SettingName(kComBase), NULL, NULL, NULL, &base) == ERROR_SUCCESS &&
+        RegQueryValueExA(key, SettingName(kComIrq), NULL, NULL, NULL, &irq) == ERROR_SUCCESS &&
+        base == 4 && irq == 4;
+    RegCloseKey(key);
+    return stored;
+}
+
 void StoreFound(HWND dialog) {
     const FinderSetting* found = FirstCleanSetting(&g_search);
     if (!found) return;
     TouchSettings settings;
     ZeroMemory(&settings, sizeof settings);
     LoadSettingValues(&settings, kFoundValues);
-    if (!SaveSettingValues(&settings, FoundSettings(found, &settings))) {
+    if (!SaveSettingValues(&settings, FoundSettings(found, &settings, StoresBaseAndIrq()))) {
         TellNotStored(dialog, found);
         return;
     }

@@ -52,6 +52,7 @@ TEST(PacketCounter, CountsAtTheWindowsEdgesWhereverTheStreamIsSplit) {
         {"a packet cut at the end", Join({kTouch, {0xFF, 0x01, 0x02, 0x03}}), {1, 0, 0, 4},
          kClean},
         {"a lead byte alone at the end", Join({kRelease, {0xFF}}), {0, 1, 0, 1}, kClean},
+        {"a release cut at the end", Join({kRelease, {0xFF, 0xFE}}), {0, 1, 0, 2}, kClean},
         {"four bytes of a packet begun before", Join({{1, 2, 3, 4}, kRelease}), {0, 1, 0, 4},
          kClean},
         {"five bytes before the first lead", Join({{1, 2, 3, 4, 5}, kRelease}), {0, 1, 5, 0},
@@ -219,6 +220,20 @@ TEST_F(FinderPageTest, TheStoredPortKeepsItsBaseAndIrq) {
     EXPECT_EQ(fake::RegDword(kKey, "ComBase"), 0x2E8u);
     EXPECT_EQ(fake::RegDword(kKey, "ComIrq"), 10u);
     EXPECT_EQ(fake::RegDword(kKey, "ComBaud"), 9600u);
+
+    // Not stored: the found port's own, never left for COM1's defaults.
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\corvale\\zavir", 0, KEY_ALL_ACCESS,
+                            &key), ERROR_SUCCESS);
+    RegDeleteValueA(key, "ComIrq");
+    RegCloseKey(key);
+    Run([](HWND d) {
+        Search(d);
+        fake::Click(d, IDC_FINDER_STORE);
+        fake::Click(d, IDC_FINDER_CLOSE);
+    });
+    EXPECT_EQ(fake::RegDword(kKey, "ComBase"), 0x2F8u);
+    EXPECT_EQ(fake::RegDword(kKey, "ComIrq"), 3u);
 }
 
 TEST_F(FinderPageTest, StopAndCloseEndTheSearchAndFreeThePort) {
