@@ -41,24 +41,6 @@ BOOL SameSid(const BYTE* a, const BYTE* b) {
     return TRUE;
 }
 
-// Whether the pipe belongs to the user of the SID; FALSE in *known where
-// the system can't say.
-BOOL PipeOwnedBy(HANDLE pipe, const BYTE* user, BOOL* known) {
-    *known = FALSE;
-    GetSecurityInfoFn getSecurityInfo =
-        (GetSecurityInfoFn)(void*)SystemFunction("advapi32.dll", "GetSecurityInfo");
-    if (!getSecurityInfo) return FALSE;
-    void* owner = NULL;
-    void* descriptor = NULL;
-    if (getSecurityInfo(pipe, kKernelObject, kOwnerOnly, &owner, NULL, NULL, NULL,
-                        &descriptor) != ERROR_SUCCESS)
-        return FALSE;
-    *known = owner != NULL;
-    BOOL ours = owner && SameSid((const BYTE*)owner, user);
-    LocalFree(descriptor);
-    return ours;
-}
-
 // The level of the label in an access list (a SACL as GetSecurityInfo
 // gives it); medium for a list without one, as Windows takes it.
 DWORD LabelLevel(const BYTE* acl) {
@@ -135,6 +117,22 @@ StandInOutcome MoveAll(HANDLE pipe, HANDLE event, BOOL writing, void* data, DWOR
 
 }  // namespace
 
+BOOL ObjectOwnedBy(HANDLE object, const BYTE* user, BOOL* known) {
+    *known = FALSE;
+    GetSecurityInfoFn getSecurityInfo =
+        (GetSecurityInfoFn)(void*)SystemFunction("advapi32.dll", "GetSecurityInfo");
+    if (!getSecurityInfo) return FALSE;
+    void* owner = NULL;
+    void* descriptor = NULL;
+    if (getSecurityInfo(object, kKernelObject, kOwnerOnly, &owner, NULL, NULL, NULL,
+                        &descriptor) != ERROR_SUCCESS)
+        return FALSE;
+    *known = owner != NULL;
+    BOOL ours = owner && SameSid((const BYTE*)owner, user);
+    LocalFree(descriptor);
+    return ours;
+}
+
 HANDLE OpenStandInPipe(DWORD* error, StandInSearch others) {
     char name[ZAVIR_PIPE_NAME_SIZE];
     BYTE publisher[USER_SID_SIZE];
@@ -162,7 +160,7 @@ HANDLE OpenStandInPipe(DWORD* error, StandInSearch others) {
     facts.ownSession = CurrentSessionId();
     facts.ownerKnown = FALSE;
     facts.ownedByPublisher =
-        publisherKnown && PipeOwnedBy(pipe, publisher, &facts.ownerKnown);
+        publisherKnown && ObjectOwnedBy(pipe, publisher, &facts.ownerKnown);
     facts.ownLevelKnown = TokenLevel(NULL, &facts.ownLevel, &facts.ownLevelError);
     facts.serverLevelKnown = facts.ownLevelKnown && PipeLevel(pipe, &facts.serverLevel);
     if (!StandInServerAcceptable(&facts)) {

@@ -65,6 +65,9 @@ BOOL PublishedNameIn(HKEY root, const char* path, char name[ZAVIR_PIPE_NAME_SIZE
 FARPROC SystemFunction(const char* module, const char* name);
 // A SID's length from its header: 8 bytes and one word per sub-authority.
 DWORD SidLength(const BYTE* sid);
+// Whether a kernel object (a pipe, a mutex) belongs to the user of the
+// SID; FALSE in *known where the system can't say.
+BOOL ObjectOwnedBy(HANDLE object, const BYTE* user, BOOL* known);
 // The level an S-1-16-<level> SID names: its last sub-authority.
 DWORD LevelOfSid(const BYTE* sid);
 // A token's integrity level (NULL: our own), or FALSE and *error.

@@ -252,18 +252,27 @@ PSECURITY_DESCRIPTOR BuildPipeSecurity(const char* sid) {
     return descriptor;
 }
 
-// The serving mutex, made with the pipe's security: NULL when another
-// stand-in of this user serves, or someone else took the name.
-HANDLE TakeServingMutex(const char* sid) {
+// The serving mutex, made with the pipe's security (in g_serving): FALSE
+// when another stand-in of this user serves.  The name is known, so someone
+// else may have taken it ahead; that must not lock the user out, so what
+// they hold (a mutex not this user's, one this user may not open, another
+// kind of object) is passed over.
+BOOL TakeServingMutex(const char* sid) {
     char name[sizeof kStandInMutexPrefix + 192];
     lstrcpyA(name, kStandInMutexPrefix);
     lstrcatA(name, sid);
-    HANDLE mutex = CreateMutexA(&g_pipeSecurity, FALSE, name);
-    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseHandle(mutex);
-        return NULL;
+    BYTE user[USER_SID_SIZE];
+    BOOL known = FALSE;
+    g_serving = CreateMutexA(&g_pipeSecurity, FALSE, name);
+    if (!g_serving) return TRUE;
+    if (GetLastError() == ERROR_ALREADY_EXISTS && (!CurrentUserSid(user, sizeof user) ||
+                                                   ObjectOwnedBy(g_serving, user, &known) ||
+                                                   !known)) {
+        CloseHandle(g_serving);
+        g_serving = NULL;
+        return FALSE;
     }
-    return mutex;
+    return TRUE;
 }
 
 // Windows 2000 has no RtlGenRandom; its CryptoAPI draws from the same
@@ -351,8 +360,9 @@ int StartDriverStandIn(const RequestLog* log) {
     // Two servers would split the clients and their state between them.
     // Stand-ins starting together (the loader at start-up and a program
     // that starts it) settle it with a named mutex held while serving.
-    if (g_pipeSecurity.lpSecurityDescriptor) g_serving = TakeServingMutex(sid);
-    if (!g_serving || !MakePipeName(g_pipeName)) return GiveUp(kStandInNoPipe, NULL);
+    if (!g_pipeSecurity.lpSecurityDescriptor || !TakeServingMutex(sid) ||
+        !MakePipeName(g_pipeName))
+        return GiveUp(kStandInNoPipe, NULL);
     g_pipeMode = StandInPipeMode(GetVersion());
     // The first instance says whether this stand-in may serve at all: it
     // fails where named pipes can't be served and, on Windows, where

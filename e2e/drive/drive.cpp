@@ -498,30 +498,21 @@ DWORD WINAPI AnswerEveryone(LPVOID parameter) {
     }
 }
 
-// Another user's program that took the pipe's name first.
+// Another user's program that took the pipe's name first, and the name
+// of the user's serving mutex.
 int Squat(const char* owner) {
     char me[256] = "";
-    if (strcmp(owner, "me") == 0) {
-        HANDLE token;
-        union {
-            TOKEN_USER user;
-            BYTE bytes[256];
-        } info;
-        DWORD size = 0;
-        LPSTR text = NULL;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) ||
-            !GetTokenInformation(token, TokenUser, &info, sizeof info, &size) ||
-            !ConvertSidToStringSidA(info.user.User.Sid, &text))
-            return 1;
-        lstrcpynA(me, text, sizeof me);
-        owner = me;
-    }
+    if (!CurrentUserSidText(me, sizeof me)) return 1;
+    if (strcmp(owner, "me") == 0) owner = me;
     char sddl[400];
     wsprintfA(sddl, "O:%sD:(A;;GA;;;WD)", owner);
     SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, FALSE};
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
                                                               &sa.lpSecurityDescriptor, NULL))
         return 1;
+    char mutexName[300];
+    wsprintfA(mutexName, "ZavirDriverStandIn.%s", me);
+    if (!CreateMutexA(&sa, FALSE, mutexName)) return 1;
     // Taken as a program of the user could: a name of its own, published.
     char name[ZAVIR_PIPE_NAME_SIZE];
     const BYTE random[ZAVIR_PIPE_RANDOM_BYTES] = {0x5a};
