@@ -42,7 +42,8 @@ def expect_in(text, part, what):
 
 
 def config_shows_stored_settings(kit):
-    """The stored values with their meanings, read only."""
+    """The stored values with their meanings, read only; the touch test
+    without the touch service says what it needs."""
     kit.machine.reg_add(SETTINGS_KEY, "LeftUpX", "REG_DWORD", 0xFFFFFFFD)
     kit.machine.reg_add(SETTINGS_KEY, "ComPort", "REG_DWORD", 2)
     before = kit.machine.reg_query(SETTINGS_KEY)
@@ -51,6 +52,11 @@ def config_shows_stored_settings(kit):
     expect_in(report, "LeftUpX\t-3\traw X at the upper-left corner", "stored value")
     expect_in(report, "LeftUpY\tmissing", "missing value")
     kit.screenshot("viewer")
+    kit.zdrive("click", DIALOG, TITLE, TEST)
+    expect_equal(kit.zdrive("msgbox", 20000, timeout=40)[:1],
+                 ['msgbox caption="Touch Test" text="Start TOUCH.EXE first: the touch test '
+                  'needs it."'], "the touch test without TOUCH")
+    kit.zdrive("answer", 1, 5000)
     close_viewer(kit, proc)
     expect_equal(kit.machine.reg_query(SETTINGS_KEY), before, "settings after viewing")
 
@@ -205,10 +211,17 @@ def config_finder_while_touch_holds_the_port(kit):
     close_viewer(kit, proc)
 
 
+def end_test_page(kit, *how):
+    kit.zdrive(how[0], DIALOG, TOUCH_TEST, *how[1:])
+    kit.wait_for("the test page to end",
+                 lambda: kit.zdrive("find", DIALOG, TOUCH_TEST, 0, expect_ok=False) == ["no window"])
+
+
 def config_touch_test_marks_each_touch(kit):
     """Each tap on the line is a line of figures where the simulator sent
-    it, the screen's corner included; End test leaves calibration mode and
-    the corners alone."""
+    it, the screen's corner included; stored corners other than those in
+    force show how far apart the two are; End test and closing the page
+    leave calibration mode and the corners alone."""
     controller = touch_running(kit)
     proc, _ = open_viewer(kit)
     open_page(kit, TEST, TOUCH_TEST, TEST_LINE, TEST_END)
@@ -221,9 +234,18 @@ def config_touch_test_marks_each_touch(kit):
         kit.wait_for("'%s'" % want, lambda: controls(kit, TOUCH_TEST)[TEST_LINE][0] == want,
                      timeout=30)
     kit.screenshot("touch-test")
-    kit.zdrive("click", DIALOG, TOUCH_TEST, TEST_END)
-    kit.wait_for("the test page to end",
-                 lambda: kit.zdrive("find", DIALOG, TOUCH_TEST, 0, expect_ok=False) == ["no window"])
+    end_test_page(kit, "click", TEST_END)
+    # Stored 64 raw units in from the stand-in's on every side.
+    for name, value in (("LeftUpX", 64), ("LeftUpY", 64), ("RightUpX", 1088), ("RightUpY", 64),
+                        ("RightDnX", 1088), ("RightDnY", 1088), ("LeftDnX", 64),
+                        ("LeftDnY", 1088)):
+        kit.machine.reg_add(SETTINGS_KEY, name, "REG_DWORD", value)
+    open_page(kit, TEST, TOUCH_TEST, TEST_LINE, TEST_END)
+    controller.tap(700, 400)
+    want = "Touch 1: raw 700, 400; corners give 636, 252; pointer at 700, 300; 80 px apart"
+    kit.wait_for("'%s'" % want, lambda: controls(kit, TOUCH_TEST)[TEST_LINE][0] == want,
+                 timeout=30)
+    end_test_page(kit, "close")
     close_viewer(kit, proc)
     tool_codes = {0x22200B, 0x22200F, 0x222013, 0x222017, 0x22201B}
     sent = [line for line in kit.emu_log() if int(line.split()[0], 16) in tool_codes]
