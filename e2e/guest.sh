@@ -36,7 +36,9 @@ while [ ! -e "$spool/halt" ]; do
     (
       sh "$name.run" > "$name.out" 2>&1 < /dev/null
       rc=$?
-      if [ ! -e "$template" ] && [ -e /tmp/wine/template/.zavir-template ]; then
+      # Kept again when the harness made it anew (its recipe changed).
+      stamp=/tmp/wine/template/.zavir-template
+      if [ -e "$stamp" ] && { [ ! -e "$template" ] || [ "$stamp" -nt "$template" ]; }; then
         $b tar -C /tmp/wine -cf "$template.new" template && mv "$template.new" "$template"
       fi
       echo $rc > "$name.rc.new"

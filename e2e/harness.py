@@ -10,6 +10,8 @@ Nothing here knows the programs under test; the cases do.
 import contextlib
 import filecmp
 import glob
+import hashlib
+import inspect
 import os
 import shutil
 import signal
@@ -206,10 +208,16 @@ def wine_environment(prefix, display_name):
 
 
 def make_template(path, display_name, log=print):
-    """Makes the template prefix once (wineboot), for Machines to copy."""
+    """Makes the template prefix once (wineboot), for Machines to copy;
+    again when the way it is made changes."""
     stamp = os.path.join(path, ".zavir-template")
-    if os.path.exists(stamp):
-        return path
+    recipe = hashlib.sha1(inspect.getsource(make_template).encode()).hexdigest()[:12]
+    try:
+        with open(stamp) as f:
+            if f.read().endswith("recipe %s\n" % recipe):
+                return path
+    except OSError:
+        pass
     building = path + ".building"
     shutil.rmtree(building, ignore_errors=True)
     os.makedirs(building)
@@ -222,7 +230,7 @@ def make_template(path, display_name, log=print):
         m.reg_add(r"HKLM\Software\Wine\Ports", None, None, None)
     link_wine_files(building)
     with open(os.path.join(building, ".zavir-template"), "w") as f:
-        f.write("made in %.1f s\n" % (time.monotonic() - started))
+        f.write("made in %.1f s, recipe %s\n" % (time.monotonic() - started, recipe))
     shutil.rmtree(path, ignore_errors=True)
     os.rename(building, path)
     log("template made in %.1f s" % (time.monotonic() - started))

@@ -21,6 +21,10 @@ make_machine() {
   # Made again when the way it is made changes.
   recipe=$({ declare -f make_machine make_initrd; echo "$packages $modules"; } | sha1sum | cut -c1-40)
   [ "$(head -n1 "$dir/.made" 2>/dev/null)" = "$recipe" ] && return 0
+  if [ "$(id -u)" != 0 ]; then
+    echo "making the release's machine needs root: its files keep their owners" >&2
+    return 1
+  fi
   local started=$SECONDS
   rm -rf "$root" "$dir/.made" "$dir/prefix.tar" && mkdir -p "$dir"
   # A mirror now and then fails an update while it syncs (seen for twenty

@@ -158,6 +158,10 @@ class Guest:
         return pid if ours and ready and harness.is_running(pid) else None
 
     def boot(self):
+        # The kernel's command line and qemu's -virtfs take the path as it is.
+        if any(c in SOURCE for c in " ,\t\n"):
+            raise harness.HarnessError("the machine can't share a source path with spaces or "
+                                       "commas: %r" % SOURCE)
         started = time.monotonic()
         subprocess.run(["bash", MACHINE_SH, "make", self.folder], check=True)
         with open(os.path.join(self.folder, ".made")) as f:
@@ -187,10 +191,15 @@ class Guest:
             f.write("cd %s && exec timeout -k 10 %d python3 e2e/run_case.py %s\n" % (
                 shlex.quote(SOURCE), GUEST_LIMIT, " ".join(shlex.quote(a) for a in argv)))
         os.rename(name + ".new", name + ".cmd")
+        deadline = time.monotonic() + GUEST_LIMIT + 30
         while not os.path.exists(name + ".rc"):
             if not self.pid():
                 raise harness.HarnessError("the machine stopped (see %s/console.log)"
                                            % self.folder)
+            if time.monotonic() > deadline:
+                # A guest that no longer answers: the next case boots afresh.
+                self.halt()
+                raise harness.HarnessError("no answer from the machine in %d s" % GUEST_LIMIT)
             time.sleep(0.2)
         with open(name + ".out", errors="replace") as f:
             sys.stdout.write(f.read())
@@ -201,12 +210,14 @@ class Guest:
         pid = self.pid(booted=False)
         if not pid:
             return
-        if self.pid():  # a guest that is up powers itself off
-            open(os.path.join(self.spool, "halt"), "w").close()
-            deadline = time.monotonic() + 60
-            while harness.is_running(pid) and time.monotonic() < deadline:
-                time.sleep(0.2)
-        harness.end_process(pid)
+        try:
+            if self.pid():  # a guest that is up powers itself off
+                open(os.path.join(self.spool, "halt"), "w").close()
+                deadline = time.monotonic() + 30
+                while harness.is_running(pid) and time.monotonic() < deadline:
+                    time.sleep(0.2)
+        finally:  # a time-out of ctest's in the wait included
+            harness.end_process(pid)
         print("machine powered off")
 
 
