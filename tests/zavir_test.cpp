@@ -167,7 +167,7 @@ TEST_F(ZavirTest, OnlyAStandInOfTheProgramsOwnSessionUserAndLevelIsAccepted) {
     const DWORD kNoLevels = 0, kLow = 0x1000, kMedium = 0x2000, kHigh = 0x3000;
     struct {
         DWORD serverSession;
-        bool otherUser;
+        int owner;  // 0 the user, 1 another user, 2 another whose access list bars the user
         const char* hidden;  // a query this system lacks
         DWORD ownLevel;      // kNoLevels: a system before Vista
         DWORD pipeLabel;     // 0: none, which is medium
@@ -177,6 +177,7 @@ TEST_F(ZavirTest, OnlyAStandInOfTheProgramsOwnSessionUserAndLevelIsAccepted) {
                 {2, false, "GetNamedPipeServerSessionId", kNoLevels, 0, true},
                 {fake::kUnknownSession, false, "", kNoLevels, 0, false},
                 {1, true, "", kNoLevels, 0, false},
+                {1, 2, "", kNoLevels, 0, false},
                 // An owner that can't be learnt refuses the server.
                 {1, false, "GetSecurityInfo", kNoLevels, 0, false},
                 {1, true, "GetSecurityInfo", kNoLevels, 0, false},
@@ -192,12 +193,14 @@ TEST_F(ZavirTest, OnlyAStandInOfTheProgramsOwnSessionUserAndLevelIsAccepted) {
                 {1, false, "", kHigh, 0, true},
                 {1, false, "", kHigh, kLow, false},
                 // A level that can't be learnt refuses the server.
-                {1, false, "", fake::kUnknownLevel, 0, false}};
+                {1, false, "", fake::kUnknownLevel, 0, false},
+                {1, false, "", kMedium, fake::kUnreadableLabel, false}};
     for (const auto& row : rows) {
         fake::Reset();
         fake::SetStandInPresent(true);
         fake::SetStandInSession(row.serverSession);
-        fake::SetStandInOwnedByOtherUser(row.otherUser);
+        fake::SetStandInOwnedByOtherUser(row.owner != 0);
+        fake::SetStandInBarsUs(row.owner == 2);
         fake::SetStandInLabel(row.pipeLabel);
         fake::TokenStanding standing;
         standing.known = row.ownLevel != kNoLevels;

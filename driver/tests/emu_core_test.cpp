@@ -476,6 +476,14 @@ TEST_F(EmuStateTest, RightButtonCornerArmsOneRightTapThenLeftAgain) {
     ASSERT_TRUE(Calibrate(0));
     ASSERT_TRUE(Touch(100, 100));
     ExpectAction(kEmuMoveAndPress);
+    // RightButton 0: the corner is a left tap like any, and so is the next.
+    ASSERT_TRUE(Release());
+    state.rightButton = FALSE;
+    for (LONG raw : {1024, 100}) {
+        ASSERT_TRUE(Touch(raw, raw));
+        ExpectAction(kEmuMoveAndPress);
+        ASSERT_TRUE(Release());
+    }
 }
 
 TEST_F(EmuStateTest, RightButtonCornerIsTheLastSixteenthOfEachAxis) {
@@ -486,7 +494,7 @@ TEST_F(EmuStateTest, RightButtonCornerIsTheLastSixteenthOfEachAxis) {
     } const kCases[] = {
         {960, 960, TRUE, kEmuNothing},  // pixel (960, 720): the corner's edge
         {959, 1024, TRUE, kEmuMoveAndPress},
-        {1024, 958, TRUE, kEmuMoveAndPress},
+        {1024, 959, TRUE, kEmuMoveAndPress},  // pixel 719
         {960, 960, FALSE, kEmuMoveAndPress},  // RightButton 0
     };
     for (const auto& c : kCases) {

@@ -156,8 +156,11 @@ void SetStandInSession(DWORD session);
 const DWORD kUnknownSession = 0xFFFFFFFF;  // the server's session can't be read
 // The stand-in's pipe belongs to another user than the program's.
 void SetStandInOwnedByOtherUser(bool other);
+// The stand-in pipe's access list refuses the program's user.
+void SetStandInBarsUs(bool bars);
 // The integrity level of the stand-in pipe's label (0: no label).
 void SetStandInLabel(DWORD level);
+const DWORD kUnreadableLabel = 0xFFFFFFFF;  // the label can't be read
 // A serving stand-in publishes its pipe's name in the user's registry;
 // the fake's is always the same one.
 std::string StandInPipeName();

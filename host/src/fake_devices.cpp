@@ -60,6 +60,7 @@ DWORD g_busyUntil = 0;
 bool g_standInStalled = false;
 long long g_standInSession = -1;  // -1: the program's own
 bool g_standInOtherUser = false;
+bool g_standInBarsUs = false;
 
 struct Process {
     ProgramBehaviour behaviour;
@@ -284,6 +285,7 @@ void ResetDevices() {
     g_standInStalled = false;
     g_standInSession = -1;
     g_standInOtherUser = false;
+    g_standInBarsUs = false;
     g_standInLabel = 0;
     g_programs.clear();
     g_started.clear();
@@ -317,7 +319,8 @@ DWORD WINAPI FakeGetSecurityInfo(HANDLE h, DWORD type, DWORD what, void** owner,
     auto it = g_handles.find(h);
     if (what == kLabelOnly && it != g_handles.end() && it->second.kind == kPipe &&
         type == kKernelObject && !owner && !group && !dacl && sacl && descriptor) {
-        if (!internal::TokenStandingKnown()) return ERROR_INVALID_PARAMETER;
+        if (!internal::TokenStandingKnown() || g_standInLabel == kUnreadableLabel)
+            return ERROR_ACCESS_DENIED;
         *sacl = LabelAcl(g_standInLabel);
         *descriptor = nullptr;
         return ERROR_SUCCESS;
@@ -378,6 +381,7 @@ void StallStandIn(bool stalled) { g_standInStalled = stalled; }
 void EndStandIn() { BreakStandIn(); }
 void SetStandInSession(DWORD session) { g_standInSession = session; }
 void SetStandInOwnedByOtherUser(bool other) { g_standInOtherUser = other; }
+void SetStandInBarsUs(bool bars) { g_standInBarsUs = bars; }
 void SetStandInLabel(DWORD level) { g_standInLabel = level; }
 std::string StandInPipeName() { return internal::StandInPipe(); }
 void PassTime(DWORD ms) { Advance(ms); }
@@ -455,6 +459,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
     }
     if (n == Lower(internal::StandInPipe())) {
         if (!g_standInPresent) return SetLastError(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
+        if (g_standInBarsUs) return SetLastError(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
         if (g_now < g_busyUntil) return SetLastError(ERROR_PIPE_BUSY), INVALID_HANDLE_VALUE;
         return NewHandle(kPipe, 0);
     }
