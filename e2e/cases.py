@@ -380,9 +380,19 @@ def calibration_touches(kit):
     expect_equal(kit.text_file("dialog.log")[-1], "answer 2 checked 0", "message box answer")
 
 
+def startup_hands_on_show_state_and_exit_code(kit):
+    """The programs' own entry hands WinMain the show state it was started
+    with (none: SW_SHOWDEFAULT) and ends the process with WinMain's result."""
+    probe = kit.exe("ZSHOW.EXE")
+    for how, show in (([], 10), (["start", "/wait", "/unix"], 1),
+                      (["start", "/wait", "/min", "/unix"], 2)):  # SW_SHOWMINIMIZED
+        expect_equal(kit.machine.wine(how + [probe], timeout=60).returncode, show,
+                     "ZSHOW's exit code started by %r" % how)
+
+
 CASES = {f.__name__: f for f in (driver_requests, pointer_follows_touches, two_clients,
                                  bad_requests, serial_ports, window_driving,
-                                 calibration_touches)}
+                                 calibration_touches, startup_hands_on_show_state_and_exit_code)}
 
 # Each program keeps its own cases in e2e/cases_<program>.py, a module with
 # CASES (name -> case) and DEMO_STEPS (steps for demo.py, in order).
