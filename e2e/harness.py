@@ -365,10 +365,24 @@ class Machine:
     def spawn(self, args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, cwd=None):
         """Starts a Windows program in the background; ended by close().
         cwd (a Linux folder) becomes the program's current directory."""
+        # stderr goes to a file (never a pipe: see _run_once) that tells a
+        # program Wine never started from one that failed.
+        err = tempfile.TemporaryFile()
         proc = subprocess.Popen([WINE] + list(args), env=self.env, stdin=stdin, stdout=stdout,
-                                stderr=subprocess.DEVNULL, text=True, errors="replace", cwd=cwd)
+                                stderr=err, text=True, errors="replace", cwd=cwd)
+        proc.err_file = err
         self.spawned.append(proc)
         return proc
+
+    @staticmethod
+    def errors_of(proc):
+        """What a spawned program (and Wine for it) wrote to stderr so far."""
+        proc.err_file.seek(0)
+        return proc.err_file.read().decode("utf-8", "replace")
+
+    def never_started(self, proc):
+        """Ended with Wine's could-not-start message (see wine())."""
+        return proc.poll() is not None and NOT_STARTED in self.errors_of(proc)
 
     def end(self, proc):
         end_process(proc)
