@@ -5,8 +5,12 @@
 
 BOOL LoaderEndEventName(char name[LOADER_END_EVENT_SIZE]) {
     lstrcpyA(name, LOADER_END_PREFIX);
-    char sid[LOADER_END_EVENT_SIZE - sizeof LOADER_END_PREFIX - 1];
-    if (!CurrentUserSidText(sid, sizeof sid)) return IsWindows9x();
+    // Windows 9x has one user at a time and no security to name (setup
+    // asks this name alone there).
+    if (IsWindows9x()) return TRUE;
+    // Room is left for the random part of a name of the loader's own.
+    char sid[LOADER_END_EVENT_SIZE - sizeof LOADER_END_PREFIX - 1 - LOADER_END_RANDOM_SIZE];
+    if (!CurrentUserSidText(sid, sizeof sid)) return FALSE;
     lstrcatA(name, ".");
     lstrcatA(name, sid);
     return TRUE;

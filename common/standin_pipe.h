@@ -134,9 +134,19 @@ BOOL CurrentUserSidText(char* text, DWORD size);
 #define LOADER_END_EVENT_SIZE 256
 #define LOADER_END_PREFIX "ZavirLoaderEnd"
 BOOL LoaderEndEventName(char name[LOADER_END_EVENT_SIZE]);
-// Sets the event; run by an administrator of another account, that of a
-// user logged on in this session.  FALSE when there is none to set (no
-// loader, or one of an earlier release, which listens for WM_CLOSE).
+// Where someone else took that name first, the loader listens on that name
+// followed by a random part, published in the user's stand-in key (the
+// session's value with this suffix), which only the user can write.
+#define LOADER_END_SUFFIX ".end"
+#define LOADER_END_RANDOM_SIZE 17  // ".%08lX%08lX"
+BOOL PublishLoaderEndName(const char* name);
+// The name published in the key at path under root; FALSE for none, or
+// for a value that is not such a name.
+BOOL PublishedLoaderEndIn(HKEY root, const char* path, char name[LOADER_END_EVENT_SIZE]);
+// Sets the event of every user's loader in this session (setup's own
+// user's, or, run by an administrator of another account, the user's).
+// FALSE when there is none to set (no loader, or one of an earlier
+// release, which listens for WM_CLOSE).
 BOOL AskLoaderToEnd();
 
 enum StandInOutcome {

@@ -291,15 +291,22 @@ BOOL CryptoApiRandom(BYTE* random, DWORD size) {
 // A name nobody can guess, from the system's random source; FALSE where
 // there is none.
 BOOL MakePipeName(char* name) {
-    GenRandomFn genRandom;
-    Resolve(&genRandom, "advapi32.dll", "SystemFunction036");
     BYTE random[ZAVIR_PIPE_RANDOM_BYTES];
-    if (genRandom ? !genRandom(random, sizeof random) : !CryptoApiRandom(random, sizeof random))
-        return FALSE;
+    if (!StandInRandom(random, sizeof random)) return FALSE;
     FormatStandInPipeName(name, CurrentSessionId(), random);
     SecureZeroMemory(random, sizeof random);
     return TRUE;
 }
+
+}  // namespace
+
+BOOL StandInRandom(BYTE* random, DWORD size) {
+    GenRandomFn genRandom;
+    Resolve(&genRandom, "advapi32.dll", "SystemFunction036");
+    return genRandom ? genRandom(random, size) != 0 : CryptoApiRandom(random, size);
+}
+
+namespace {
 
 // Ends a start that can't serve: lets go of the serving mutex (so that a
 // later stand-in may serve), of the pipe instance if there is one and of

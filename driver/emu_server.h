@@ -35,6 +35,10 @@ int StartDriverStandIn(const RequestLog* log);
 // serves.
 LPSECURITY_ATTRIBUTES StandInSecurity();
 
+// Bytes nobody can guess, from the system's random source; FALSE where
+// there is none.
+BOOL StandInRandom(BYTE* random, DWORD size);
+
 // The process is about to end: a button a touch holds down is let go,
 // and no further request moves the pointer.  Only after StartDriverStandIn
 // returned kStandInServing.

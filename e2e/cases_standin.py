@@ -111,9 +111,9 @@ REFUSED_TEXT = "The touch driver here is another user's, or of lower integrity."
 
 def standin_taken_by_another_user_is_refused(kit):
     """A pipe published as the stand-in's that is not the user's own is not
-    talked to (and the refusal is said as such), and their mutex of the
-    stand-in's name keeps the user's own stand-in from nobody; the same
-    pipe owned by their user serves them."""
+    talked to (and the refusal is said as such), and the names they took of
+    the user's serving mutex and loader's end event keep the user's own
+    loader from nobody; the same pipe owned by their user serves them."""
     cases_touch.service_machine(kit, stand_in=False)
     for owner, opens in (("SY", False), ("me", True)):
         squatter = kit.spawn_zdrive("squat", owner, stdin=subprocess.PIPE)
@@ -126,12 +126,14 @@ def standin_taken_by_another_user_is_refused(kit):
             cases_touch.answer_box(kit, "Load VXD Message", REFUSED_TEXT, "refused-message")
             expect_equal(cases_touch.wait_exit(kit, touch), 0, "TOUCH's exit code when refused")
             squatted = published_name(kit)
-            emu = kit.machine.spawn([kit.exe("ZAVIREMU.EXE")])
+            loader = kit.machine.spawn([kit.exe("STARTVXD.EXE")])
             kit.wait_for("the user's own stand-in", lambda: published_name(kit) not in
                          (None, squatted), timeout=40)
             expect_equal(kit.zdrive("session", "handover", timeout=60)[:1], ["open standin=1"],
                          "a client of the user's stand-in beside their mutex")
-            kit.machine.end(emu)
+            # Their end event is passed over too: setup's request still ends it.
+            kit.zdrive("endloader")
+            kit.wait_for("the loader to end", lambda: loader.poll() is not None, timeout=30)
         kit.machine.end(squatter)
 
 

@@ -42,13 +42,30 @@ LRESULT CALLBACK LoaderWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 // Where the stand-in serves, the event gets its security: only the user
 // (and SYSTEM and administrators) may set it.  One that existed before
 // is someone else's and isn't listened to.
-HANDLE CreateEndEvent() {
-    char name[LOADER_END_EVENT_SIZE];
-    if (!LoaderEndEventName(name)) return NULL;
+HANDLE CreateNewEvent(const char* name) {
     HANDLE event = CreateEventA(StandInSecurity(), FALSE, FALSE, name);
     if (event && GetLastError() == ERROR_ALREADY_EXISTS) {
         CloseHandle(event);
         return NULL;
+    }
+    return event;
+}
+
+// The user's name, or where someone else took it first, one nobody can
+// guess, published for setup.  What was published stays till log-off; once
+// the loader ends, setup finds no event there and asks the user's name too.
+HANDLE CreateEndEvent() {
+    char name[LOADER_END_EVENT_SIZE];
+    if (!LoaderEndEventName(name)) return NULL;
+    HANDLE event = CreateNewEvent(name);
+    DWORD random[2];
+    if (event || !StandInSecurity() || !StandInRandom((BYTE*)random, sizeof random)) return event;
+    // The name leaves room for this part.
+    wsprintfA(name + lstrlenA(name), ".%08lX%08lX", random[0], random[1]);
+    event = CreateNewEvent(name);
+    if (event && !PublishLoaderEndName(name)) {
+        CloseHandle(event);
+        event = NULL;
     }
     return event;
 }

@@ -280,22 +280,59 @@ TEST_F(ZavirTest, AnAdministratorsSearchFindsOnlyTheStandInOfTheHivesOwnUser) {
 }
 
 TEST_F(ZavirTest, ALoaderIsAskedToEndThroughItsOwnUsersEvent) {
-    // Setup's own user's loader, or one of another user of the session.
-    const std::string other = "S-1-5-21-1-2-3-1001";
-    for (bool own : {true, false}) {
+    // Setup's own user's loader, or one of another user of the session,
+    // listening under the user's name or under one it published (someone
+    // else took the first); a published value that is no such name is
+    // passed over, and the user's name is asked as well.
+    char mine[LOADER_END_EVENT_SIZE];
+    ASSERT_TRUE(LoaderEndEventName(mine));
+    const std::string own = mine + sizeof LOADER_END_PREFIX, other = "S-1-5-21-1-2-3-1001";
+    const struct {
+        bool own;
+        const char* published;
+        bool listensThere;
+    } rows[] = {
+        {true, nullptr, false},
+        {false, nullptr, false},
+        {true, LOADER_END_PREFIX ".S-1-5-21-7.0123456789ABCDEF", true},
+        {false, LOADER_END_PREFIX ".", true},  // the shortest such name
+        {true, LOADER_END_PREFIX ".ended", false},
+        {true, LOADER_END_PREFIX, false},      // one short
+        {false, "Global\\" LOADER_END_PREFIX ".x", false},
+    };
+    for (const auto& row : rows) {
         fake::Reset();
         fake::RegMakeKey("HKU\\.DEFAULT");
         fake::RegMakeKey("HKU\\S-1-5-21-0" + std::string(229, '9'));  // the longest that fits
         fake::RegMakeKey("HKU\\S-1-5-21-0" + std::string(230, '9'));
+        fake::RegMakeKey("HKU\\" + own);
         fake::RegMakeKey("HKU\\" + other);
-        char mine[LOADER_END_EVENT_SIZE];
-        ASSERT_TRUE(LoaderEndEventName(mine));
-        HANDLE event = CreateEventA(NULL, TRUE, FALSE, own ? mine : (LOADER_END_PREFIX "." + other).c_str());
-        EXPECT_TRUE(AskLoaderToEnd()) << own;
-        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0) << own;
+        const std::string user = row.own ? own : other;
+        if (row.published)
+            fake::RegPutString("HKU\\" + user + "\\" STANDIN_NAME_KEY, "1.end", row.published);
+        bool asked = row.published && std::string(row.published).find(LOADER_END_PREFIX ".") == 0;
+        std::string name = row.listensThere ? row.published : LOADER_END_PREFIX "." + user;
+        HANDLE event = CreateEventA(NULL, TRUE, FALSE, name.c_str());
+        // An ended loader's published name, made since by someone else.
+        HANDLE stale = asked && !row.listensThere ? CreateEventA(NULL, TRUE, FALSE, row.published)
+                                                  : NULL;
+        EXPECT_TRUE(AskLoaderToEnd()) << name;
+        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0) << name;
         CloseHandle(event);
-        EXPECT_EQ(fake::CountOf("OpenEventA"), own ? 1u : 4u);
+        if (stale) CloseHandle(stale);
+        // Each hive's user's name, and a published one only if it is such a name.
+        EXPECT_EQ(fake::CountOf("OpenEventA"), asked ? 5u : 4u) << name;
     }
+    // Both loaders of a session are asked: each holds the file setup replaces.
+    HANDLE events[2];
+    for (int i = 0; i < 2; ++i)
+        events[i] = CreateEventA(NULL, TRUE, FALSE, (LOADER_END_PREFIX "." + (i ? own : other)).c_str());
+    EXPECT_TRUE(AskLoaderToEnd());
+    for (HANDLE event : events) {
+        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+        CloseHandle(event);
+    }
+    fake::Reset();
     EXPECT_FALSE(AskLoaderToEnd());  // none listens: setup falls back to WM_CLOSE
 }
 

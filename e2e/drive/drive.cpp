@@ -498,8 +498,8 @@ DWORD WINAPI AnswerEveryone(LPVOID parameter) {
     }
 }
 
-// Another user's program that took the pipe's name first, and the name
-// of the user's serving mutex.
+// Another user's program that took the pipe's name first, and the names
+// of the user's serving mutex and of their loader's end event.
 int Squat(const char* owner) {
     char me[256] = "";
     if (!CurrentUserSidText(me, sizeof me)) return 1;
@@ -512,7 +512,10 @@ int Squat(const char* owner) {
         return 1;
     char mutexName[300];
     wsprintfA(mutexName, "ZavirDriverStandIn.%s", me);
-    if (!CreateMutexA(&sa, FALSE, mutexName)) return 1;
+    char eventName[LOADER_END_EVENT_SIZE];
+    if (!CreateMutexA(&sa, FALSE, mutexName) || !LoaderEndEventName(eventName) ||
+        !CreateEventA(&sa, FALSE, FALSE, eventName))
+        return 1;
     // Taken as a program of the user could: a name of its own, published.
     char name[ZAVIR_PIPE_NAME_SIZE];
     const BYTE random[ZAVIR_PIPE_RANDOM_BYTES] = {0x5a};
