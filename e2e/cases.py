@@ -52,8 +52,18 @@ class Kit:
         return path
 
     # -- ZDRIVE
+    # Commands that always say what they did or why they failed: one that
+    # failed without a word never ran (Wine, now and then, starts nothing)
+    # and is started once more.
+    SAYS_WHY = ("click", "find", "controls", "check", "close", "send", "press", "waitpage",
+                "msgbox", "answer")
+
     def zdrive(self, *args, timeout=30, expect_ok=True):
-        r = self.machine.wine([self.exe("ZDRIVE.EXE")] + [str(a) for a in args], timeout=timeout)
+        command = [self.exe("ZDRIVE.EXE")] + [str(a) for a in args]
+        r = self.machine.wine(command, timeout=timeout)
+        if r.returncode != 0 and args[0] in self.SAYS_WHY and not (r.stdout + r.stderr).strip():
+            self.log("ZDRIVE %s ended %d without a word: once more" % (args[0], r.returncode))
+            r = self.machine.wine(command, timeout=timeout)
         lines = r.stdout.replace("\r\n", "\n").splitlines()
         self.log("ZDRIVE %s -> %s" % (" ".join(str(a) for a in args), lines))
         if expect_ok and r.returncode != 0:
