@@ -200,13 +200,12 @@ def touch_drag_moves_pointer(kit):
         if seen and index < seen[-1]:
             raise AssertionError("the pointer went back along the path: %r" % events)
         seen.append(index)
-    # Moves may be merged by the window system, but a pointer that follows
-    # the finger passes through most of the path.
+    # Moves may be merged by the window system (on a busy machine, the last
+    # ones into the release, which is at the drag's end), but a pointer that
+    # follows the finger passes through most of the path.
     if len(set(seen)) < len(path) // 2:
         raise AssertionError("the pointer visited only %d of %d path points: %r"
                              % (len(set(seen)), len(path), events))
-    if seen[-1] != len(path) - 1:
-        raise AssertionError("no move to the drag's end: %r" % events)
 
 
 def touch_marker_blocks_start(kit):
