@@ -227,8 +227,8 @@ def in_machine(args):
         if os.path.commonpath([folder, SOURCE]) != SOURCE:
             print("%s is outside the source tree the machine shares" % folder)
             return 2
-    argv = ["--bin", args.bin, "--work", args.work, "--screenshots", args.screenshots,
-            args.command]
+    folders = ["--bin", args.bin, "--work", args.work, "--screenshots", args.screenshots]
+    argv = folders + [args.command]
     if args.command == "case":
         argv += ["--win98"] * args.win98 + [args.name]
     guest = Guest(args.machine, args.floppy)
@@ -243,10 +243,17 @@ def in_machine(args):
     if args.command == "up" or own:
         guest.boot()
     try:
-        return guest.run(argv)
+        rc = guest.run(argv)
     finally:
         if own or args.command == "down":
             guest.halt()
+    if rc and args.command == "case" and not own:
+        # A failed case may leave the machine's display or Wine wedged: the
+        # cases after it get a fresh machine, not its leftovers.
+        guest.halt()
+        guest.boot()
+        guest.run(folders + ["up"])
+    return rc
 
 
 def main(argv=None):
