@@ -400,7 +400,9 @@ class Machine:
 
     # -- registry
     def reg(self, args, check=True):
-        return self.wine(["reg"] + list(args), timeout=60, check=check)
+        # Seconds on a fast machine; in the emulated PC on a busy host a
+        # session's first program alone can take a minute.
+        return self.wine(["reg"] + list(args), timeout=180, check=check)
 
     def reg_add(self, key, name, kind, data):
         args = ["add", key]
