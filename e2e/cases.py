@@ -87,7 +87,7 @@ class Kit:
             return f.read().replace("\r\n", "\n").splitlines()
 
     def wait_for(self, what, test, timeout=10.0):
-        deadline = time.monotonic() + timeout
+        deadline = time.monotonic() + timeout * harness.PATIENCE
         while True:
             value = test()
             if value:

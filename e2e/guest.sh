@@ -18,6 +18,7 @@ $b mount -t vfat -o ro /dev/fd0 /media/floppy || echo "no floppy" >&2
 # The harness under 32-bit Wine, its medium on the floppy.
 export ZAVIR_WINE=/usr/lib/wine/wine ZAVIR_WINESERVER=/usr/lib/wine/wineserver32
 export ZAVIR_WINEARCH=win32 ZAVIR_E2E_FLOPPY=/media/floppy
+export ZAVIR_E2E_PATIENCE=3
 # Prefixes in memory: each of the many small files is a round trip over 9p.
 # The template is kept between boots as one file in the machine's folder.
 export ZAVIR_E2E_WINE_ROOT=/tmp/wine
