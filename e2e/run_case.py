@@ -179,8 +179,10 @@ class Guest:
         while not self.pid():
             if proc.poll() is not None or time.monotonic() - started > 300:
                 harness.end_process(proc)
-                raise harness.HarnessError("the machine did not boot (see %s/console.log)"
-                                           % self.folder)
+                with open(os.path.join(self.folder, "console.log"), errors="replace") as f:
+                    console = f.read()[-1500:]
+                raise harness.HarnessError("the machine did not boot (code %s); its console "
+                                           "ends:\n%s" % (proc.returncode, console))
             time.sleep(0.2)
         print("machine booted in %.1f s" % (time.monotonic() - started))
 
@@ -251,8 +253,11 @@ def in_machine(args):
         # A failed case may leave the machine's display or Wine wedged: the
         # cases after it get a fresh machine, not its leftovers.
         guest.halt()
-        guest.boot()
-        guest.run(folders + ["up"])
+        try:
+            guest.boot()
+            guest.run(folders + ["up"])
+        except harness.HarnessError as error:  # the next case boots its own
+            print(error)
     return rc
 
 
