@@ -58,7 +58,14 @@ class Kit:
     SAYS_WHY = ("click", "find", "controls", "check", "close", "send", "press", "waitpage",
                 "msgbox", "answer")
 
+    # Where each waiting command takes its bound in milliseconds.
+    WAIT_MS_AT = {"find": 3, "msgbox": 1, "waitpipe": 1, "waitpage": 3}
+
     def zdrive(self, *args, timeout=30, expect_ok=True):
+        args = list(args)
+        at = self.WAIT_MS_AT.get(args[0])
+        if at is not None:
+            args[at] = int(int(args[at]) * harness.PATIENCE)
         command = [self.exe("ZDRIVE.EXE")] + [str(a) for a in args]
         r = self.machine.wine(command, timeout=timeout)
         if r.returncode != 0 and args[0] in self.SAYS_WHY and not (r.stdout + r.stderr).strip():
