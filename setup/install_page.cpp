@@ -67,21 +67,50 @@ void SetCommandInCreatedKey(HKEY root, const char* path, const char* name, const
     SetTextInCreatedKey(root, path, name, command);
 }
 
+BOOL FolderUsable = TRUE;  // FALSE: a Programs value is there but can't be used
+
+// Without a Programs value the programs go to \ZAVIR on the Windows
+// drive, not on whatever drive setup was started from (the floppy).
+void TakeWindowsDrive(void) {
+    char directory[SETUP_PATH_SIZE];
+    UINT length = GetSystemDirectoryA(directory, sizeof directory);
+    if (length >= 2 && length < sizeof directory && directory[1] == ':')
+        lstrcpynA(ProgramsFolder, directory, 3);
+}
+
 // Takes the current user's Programs folder only when the whole text,
-// with its terminating zero, came back: a longer or unterminated value,
-// or one that isn't text, leaves the folder empty.
-void ReadProgramsFolder(void) {
+// with its terminating zero, came back.  A value that is there but
+// longer, unterminated or not text can't be used: nothing is put in
+// place rather than put somewhere else.
+BOOL ReadProgramsFolder(void) {
+    ProgramsFolder[0] = '\0';
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kShellFoldersKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kShellFoldersKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        TakeWindowsDrive();
+        return TRUE;
+    }
     char value[SETUP_FOLDER_SIZE];
     DWORD size = sizeof value;
     DWORD type = 0;
     LONG result = RegQueryValueExA(key, "Programs", NULL, &type, (LPBYTE)value, &size);
-    if (result == ERROR_SUCCESS && type == REG_SZ &&
-        size <= sizeof value && memchr(value, '\0', size) != NULL)
-        lstrcpyA(ProgramsFolder, value);
     RegCloseKey(key);
+    if (result == ERROR_FILE_NOT_FOUND) {
+        TakeWindowsDrive();
+        return TRUE;
+    }
+    if (result != ERROR_SUCCESS || type != REG_SZ || size > sizeof value ||
+        memchr(value, '\0', size) == NULL)
+        return FALSE;
+    lstrcpyA(ProgramsFolder, value);
+    return TRUE;
+}
+
+// The program folder + tail, refused as a path that doesn't fit when the
+// stored folder could not be used.
+BOOL ProgramPath(char* out, size_t size, const char* tail) {
+    if (FolderUsable) return JoinPath(out, size, ProgramsFolder, tail);
+    if (size > 0) out[0] = '\0';
+    return FALSE;
 }
 
 void ShowStatus(HWND page, const char* text) {
@@ -118,11 +147,11 @@ void WriteStartupEntries(void) {
     }
     SetTextInCreatedKey(HKEY_CURRENT_USER, kMouseKey, "DoubleClickSpeed", "500");
 
-    ReadProgramsFolder();
+    FolderUsable = ReadProgramsFolder();
 
     // A path that does not fit is not written at all rather than cut.
     char path[SETUP_PATH_SIZE];
-    if (JoinPath(path, sizeof path, ProgramsFolder, "\\ZAVIR\\TOUCH.EXE"))
+    if (ProgramPath(path, sizeof path, "\\ZAVIR\\TOUCH.EXE"))
         SetCommandInCreatedKey(HKEY_LOCAL_MACHINE, kRunKey, kStartupValue, path);
     if (SystemPath(path, sizeof path, "\\STARTVXD.EXE"))
         SetCommandInCreatedKey(HKEY_LOCAL_MACHINE, kRunServicesKey, kStartupValue, path);
@@ -130,11 +159,11 @@ void WriteStartupEntries(void) {
 
 BOOL InstallFiles(HWND page) {
     char path[SETUP_PATH_SIZE];
-    if (JoinPath(path, sizeof path, ProgramsFolder, "\\ZAVIR")) CreateDirectoryA(path, NULL);
+    if (ProgramPath(path, sizeof path, "\\ZAVIR")) CreateDirectoryA(path, NULL);
     BOOL all = TRUE;
     for (size_t i = 0; i < sizeof kPrograms / sizeof kPrograms[0]; ++i) {
         ShowStatus(page, kPrograms[i].status);
-        BOOL fits = JoinPath(path, sizeof path, ProgramsFolder, kPrograms[i].tail);
+        BOOL fits = ProgramPath(path, sizeof path, kPrograms[i].tail);
         if (CopyFromMedium(kPrograms[i].source, fits ? path : NULL) == kNotWritten) {
             ReportNotWritten(page, kPrograms[i].source);
             all = FALSE;

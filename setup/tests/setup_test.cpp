@@ -487,8 +487,9 @@ TEST_F(SetupTest, InstallationWritesEntriesThenCopiesInOrder) {
 
 // Whatever can't be put in place is told, and the status line then never
 // says OK: a path that doesn't fit its 256-character buffer (refused, not
-// cut), a running program's file, a settings key the user can't write.  A
-// file the medium doesn't carry, or a missing DeskTop key, passes silently.
+// cut), a Programs folder that can't be used, a running program's file, a
+// settings key the user can't write.  A file the medium doesn't carry, or a
+// missing DeskTop key, passes silently.
 TEST_F(SetupTest, WhatCouldNotBeInstalledIsToldAndNeverReportedOk) {
     auto programs = [](size_t n) {  // a Programs folder of n characters
         std::string folder = "C:\\P\\" + std::string(n - 5, 'p');
@@ -521,24 +522,44 @@ TEST_F(SetupTest, WhatCouldNotBeInstalledIsToldAndNeverReportedOk) {
         {[&] { folder = programs(239); }, "", kSys, 1, {uninstal, truepos, config}},
         {[&] { folder = programs(240); }, nullptr, kSys, 0, {touch, uninstal, truepos, config}},
         {[&] { folder = programs(259); }, nullptr, kSys, 0, {touch, uninstal, truepos, config}},
-        {[&] { programs(260), folder = "C:\\ZAVIR"; }, "\\ZAVIR\\TOUCH.EXE", kSys, 4, {}},
+        {[&] { folder = programs(260); }, nullptr, kSys, 0, {touch, uninstal, truepos, config}},
         {[&] {
              fake::RegPut(kShell, "Programs", REG_SZ,
                           std::vector<uint8_t>(kPrograms, kPrograms + strlen(kPrograms)));
              folder = "C:\\ZAVIR";
          },
-         "\\ZAVIR\\TOUCH.EXE", kSys, 4, {}},
+         nullptr, kSys, 0, {touch, uninstal, truepos, config}},
+        {[&] {
+             fake::RegPut(kShell, "Programs", REG_EXPAND_SZ,
+                          std::vector<uint8_t>(kPrograms, kPrograms + strlen(kPrograms) + 1));
+             folder = "C:\\ZAVIR";
+         },
+         nullptr, kSys, 0, {touch, uninstal, truepos, config}},
         {[&] {
              fake::RegPut(kShell, "Programs", REG_DWORD, {0x41, 0, 0, 0});
              folder = "C:\\ZAVIR";
          },
-         "\\ZAVIR\\TOUCH.EXE", kSys, 4, {}},
+         nullptr, kSys, 0, {touch, uninstal, truepos, config}},
         {[&] {
              fake::RegPut(kShell, "Programs", REG_BINARY,
                           std::vector<uint8_t>(kPrograms, kPrograms + strlen(kPrograms) + 1));
              folder = "C:\\ZAVIR";
          },
-         "\\ZAVIR\\TOUCH.EXE", kSys, 4, {}},
+         nullptr, kSys, 0, {touch, uninstal, truepos, config}},
+        {[&] {  // no Programs folder, setup started from the floppy
+             RegDeleteKeyA(HKEY_CURRENT_USER, kShell + 5);
+             fake::SetCurrentDir("A:\\");
+             folder = "C:\\ZAVIR";
+         },
+         "C:\\ZAVIR\\TOUCH.EXE", kSys, 4, {}},
+        {[&] {
+             RegDeleteKeyA(HKEY_CURRENT_USER, kShell + 5);
+             fake::RegPutString(kShell, "Desktop", "C:\\WINDOWS\\Desktop");
+             fake::SetSystemDir("D:\\WIN\\SYSTEM");
+             fake::MakeDir("D:\\WIN\\SYSTEM");
+             folder = "D:\\ZAVIR";
+         },
+         "D:\\ZAVIR\\TOUCH.EXE", "D:\\WIN\\SYSTEM", 4, {}},
         {[] { fake::SetSystemDir("C:\\" + std::string(239, 's')); }, "",
          "C:\\" + std::string(239, 's'), 4, {}},  // "\STARTVXD.EXE" makes 255
         {[] { fake::SetSystemDir("C:\\" + std::string(240, 's')); }, "", "", 4, {loader}},
