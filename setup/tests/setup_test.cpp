@@ -363,11 +363,19 @@ TEST_F(SetupTest, SettingsOfAFirstRunAndOfARunOverAnEarlierInstallation) {
         bool earlier;
         std::set<int> marks;
         std::vector<LONG> values;  // after the welcome page, after the installation
+        std::map<std::string, DWORD> stored;  // over the earlier installation's
     } cases[] = {
         {false, {IDC_COM1, IDC_BAUD9600, IDC_IRQ4},
          {0, 0, 1024, 0, 1024, 1024, 0, 1024, 1, 1016, 4, 9600, 1, 0, 2, 2, 1, 0, 0}},
         {true, {IDC_COM2, IDC_BAUD9600, IDC_IRQ3},
          {11, 12, 1024, 14, 901, 902, 17, 903, 2, 760, 3, 9600, 3, 1, 2, 2, 1, 0, 1}},
+        // Values without a button mark nothing and are kept as they were.
+        {true, {},
+         {11, 12, 1024, 14, 901, 902, 17, 903, 5, 760, 16, 4800, 3, 1, 2, 2, 1, 0, 1},
+         {{"ComPort", 5}, {"ComIrq", 16}, {"ComBaud", 4800}}},
+        {true, {},
+         {11, 12, 1024, 14, 901, 902, 17, 903, 0, 760, 2, 38400, 3, 1, 2, 2, 1, 0, 1},
+         {{"ComPort", 0}, {"ComIrq", 2}, {"ComBaud", 38400}}},
     };
     for (const Case& c : cases) {
         SetUp();
@@ -379,6 +387,7 @@ TEST_F(SetupTest, SettingsOfAFirstRunAndOfARunOverAnEarlierInstallation) {
             RegDeleteValueA(key, "ComBaud");
             RegDeleteValueA(key, "RightUpX");
             RegCloseKey(key);
+            for (const auto& value : c.stored) fake::RegPutDword(kKey, value.first, value.second);
         }
         auto check = [&c]() {
             for (int i = 0; i < kSettingCount; ++i)
