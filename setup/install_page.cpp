@@ -73,8 +73,7 @@ BOOL FolderUsable = TRUE;  // FALSE: a Programs value is there but can't be used
 // drive, not on whatever drive setup was started from (the floppy).
 void TakeWindowsDrive(void) {
     char directory[SETUP_PATH_SIZE];
-    UINT length = GetSystemDirectoryA(directory, sizeof directory);
-    if (length >= 2 && length < sizeof directory && directory[1] == ':')
+    if (SystemPath(directory, sizeof directory, "") && directory[1] == ':')
         lstrcpynA(ProgramsFolder, directory, 3);
 }
 
@@ -84,16 +83,15 @@ void TakeWindowsDrive(void) {
 // place rather than put somewhere else.
 BOOL ReadProgramsFolder(void) {
     ProgramsFolder[0] = '\0';
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kShellFoldersKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        TakeWindowsDrive();
-        return TRUE;
-    }
     char value[SETUP_FOLDER_SIZE];
     DWORD size = sizeof value;
     DWORD type = 0;
-    LONG result = RegQueryValueExA(key, "Programs", NULL, &type, (LPBYTE)value, &size);
-    RegCloseKey(key);
+    LONG result = ERROR_FILE_NOT_FOUND;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kShellFoldersKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        result = RegQueryValueExA(key, "Programs", NULL, &type, (LPBYTE)value, &size);
+        RegCloseKey(key);
+    }
     if (result == ERROR_FILE_NOT_FOUND) {
         TakeWindowsDrive();
         return TRUE;
@@ -109,7 +107,7 @@ BOOL ReadProgramsFolder(void) {
 // stored folder could not be used.
 BOOL ProgramPath(char* out, size_t size, const char* tail) {
     if (FolderUsable) return JoinPath(out, size, ProgramsFolder, tail);
-    if (size > 0) out[0] = '\0';
+    out[0] = '\0';
     return FALSE;
 }
 
